@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the simulated unit with the utility on its line.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/common.sh
+
+kv310_install
+kv310_build build
+
+link="${XDG_RUNTIME_DIR:-/tmp}/kv310-sim-$$"
+sim_args=(--link "$link")
+[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || sim_args+=(--headless)
+
+# The simulator prints its line's path first; wait for it before the utility opens the port.
+coproc SIM { exec build/bin/kv310-sim "${sim_args[@]}"; }
+sim_pid=$SIM_PID
+trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
+read -r -t 10 slave <&"${SIM[0]}" || { echo "The simulated unit did not start" >&2; exit 1; }
+# Keep reading what it prints, so a full pipe never holds it up.
+cat <&"${SIM[0]}" >/dev/null &
+echo "Simulated KV310 on $slave (also $link); the utility's com1 is wired to it."
+
+KV310_COM1="$link" build/bin/kv310-test

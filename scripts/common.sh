@@ -1,0 +1,39 @@
+# Shared by run.sh, test.sh and bench.sh: installs what is missing and builds.
+
+# Debian packages the build, the tests and the window need.
+KV310_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libqt6serialport6
+    qt6-qpa-plugins fonts-liberation2 xvfb xauth)
+
+kv310_missing_packages() {
+    local missing=()
+    for package in "${KV310_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$package")
+    done
+    echo "${missing[@]}"
+}
+
+kv310_install() {
+    local missing
+    missing=$(kv310_missing_packages)
+    [ -z "$missing" ] && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "Installing: $missing"
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        # shellcheck disable=SC2086
+        apt-get install -y -qq --no-install-recommends $missing
+    else
+        echo "Missing Debian packages: $missing" >&2
+        echo "Install them with: sudo apt-get install $missing" >&2
+        return 1
+    fi
+}
+
+# kv310_build DIR [cmake options...]
+kv310_build() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE="${KV310_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+    cmake --build "$dir" --parallel "$(nproc)"
+}

@@ -1,0 +1,80 @@
+#include "Keypad.h"
+
+#include "common/Shape.h"
+#include "link/MSComm.h"
+
+#include <QLabel>
+#include <QTimer>
+
+namespace
+{
+
+constexpr int PollIntervalMs = 100;
+
+} // namespace
+
+QByteArray keyStatusRequest()
+{
+    return QByteArray{} + DeviceCode::Prefix + DeviceCode::KeyStatusCode;
+}
+
+std::array<KeyLook, KeyCount> decodeKeyStatus(quint8 status)
+{
+    std::array<KeyLook, KeyCount> looks;
+    for (int index = 0; index < KeyCount; ++index) {
+        const bool on = (status & (1u << index)) != 0;
+        const QString digit = QString(QChar(u'1' + index));
+        looks[index] = on ? KeyLook{KeyColor::On, digit + QStringLiteral(" on")}
+                          : KeyLook{KeyColor::Off, digit + QStringLiteral(" off")};
+    }
+    return looks;
+}
+
+void getKey(MSComm &port, bool &bPolling, const DeviceSender &send)
+{
+    bPolling = false;
+    port.setInBufferCount(0);
+    send(keyStatusRequest());
+}
+
+void pollKey(MSComm &port, bool &bPolling, QTimer &tmrPoll, const DeviceSender &send)
+{
+    port.setInBufferCount(0);
+    bPolling = true;
+    tmrPoll.setInterval(PollIntervalMs);
+    send(keyStatusRequest());
+    tmrPoll.start();
+}
+
+void pollTick(bool &bPolling, QTimer &tmrPoll, const DeviceSender &send)
+{
+    if (!bPolling) {
+        tmrPoll.stop();
+        return;
+    }
+    try {
+        send(keyStatusRequest());
+    } catch (...) {
+        // A dead port would otherwise fail again every 100 ms: stop before the failure is told.
+        bPolling = false;
+        tmrPoll.stop();
+        throw;
+    }
+    // Restarting a running timer would add the handler's time to every interval.
+    if (tmrPoll.interval() != PollIntervalMs)
+        tmrPoll.setInterval(PollIntervalMs);
+}
+
+void receiveKeyStatus(MSComm &port, const KeyIndicators &indicators)
+{
+    if (port.CommEvent() != MSComm::ComEvReceive || port.InBufferCount() == 0)
+        return;
+    const QByteArray received = port.Input();
+    if (received.isEmpty())
+        return;
+    const auto looks = decodeKeyStatus(static_cast<quint8>(received.front()));
+    for (int index = 0; index < KeyCount; ++index) {
+        indicators.shpKey[index]->setFillColor(looks[index].fill);
+        indicators.lblKey[index]->setText(looks[index].caption);
+    }
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "DeviceCodes.h"
+
+#include <QColor>
+#include <QString>
+
+#include <array>
+
+class MSComm;
+class QLabel;
+class QTimer;
+class Shape;
+
+constexpr int KeyCount = 6;
+
+// The six key indicators lent by the window: lblKey(i) stands above shpKey(i).
+struct KeyIndicators {
+    std::array<Shape *, KeyCount> shpKey{};
+    std::array<QLabel *, KeyCount> lblKey{};
+};
+
+// How one key indicator shows a key.
+struct KeyLook {
+    QColor fill;
+    QString caption;
+
+    bool operator==(const KeyLook &other) const
+    {
+        return fill == other.fill && caption == other.caption;
+    }
+};
+
+namespace KeyColor
+{
+inline const QColor On = QColor(255, 0, 0);
+inline const QColor Off = QColor(0, 255, 0);
+} // namespace KeyColor
+
+// 0xFE 0xF0: asks the unit for its key-status byte.
+QByteArray keyStatusRequest();
+
+// Bit i of the status byte is key i + 1; bits 6 and 7 mean nothing.
+std::array<KeyLook, KeyCount> decodeKeyStatus(quint8 status);
+
+// Get Key: stop polling, empty the receive buffer, ask once.
+void getKey(MSComm &port, bool &bPolling, const DeviceSender &send);
+
+// Poll Key: empty the receive buffer, ask at once, then at every tick of tmrPoll.
+void pollKey(MSComm &port, bool &bPolling, QTimer &tmrPoll, const DeviceSender &send);
+
+// A tick of tmrPoll: ask again while polling, otherwise switch the timer off.
+void pollTick(bool &bPolling, QTimer &tmrPoll, const DeviceSender &send);
+
+// A communication event: decode the first waiting byte, drop the rest.
+void receiveKeyStatus(MSComm &port, const KeyIndicators &indicators);

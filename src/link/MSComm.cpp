@@ -1,0 +1,222 @@
+#include "MSComm.h"
+
+#include <QFileInfo>
+#include <QTimer>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+namespace
+{
+
+constexpr std::array<qint32, 12> StandardRates{110,  300,   600,   1200,  2400,  4800,
+                                               9600, 14400, 19200, 38400, 57600, 115200};
+
+QString defaultDeviceForPort(int port)
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(port);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+}
+
+// Maps a failed open onto the component's codes: a missing device, a port somebody else holds.
+int openErrorCode(QSerialPort::SerialPortError error, const QString &reason)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::ResourceError: // a node with no hardware behind it answers EIO
+        return CommErrorCode::InvalidPortNumber;
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+        return CommErrorCode::PortInUse;
+    default:
+        if (reason == QString::fromLocal8Bit(std::strerror(ENXIO)))
+            return CommErrorCode::InvalidPortNumber;
+        return CommErrorCode::CannotSetCommState;
+    }
+}
+
+} // namespace
+
+MSComm::MSComm(QObject *parent) : QObject(parent)
+{
+    m_serial.setReadBufferSize(ReceiveBufferSize);
+    connect(&m_serial, &QSerialPort::readyRead, this, &MSComm::onReadyRead);
+    connect(&m_serial, &QSerialPort::errorOccurred, this, &MSComm::onErrorOccurred);
+}
+
+MSComm::~MSComm() = default;
+
+QString MSComm::devicePathForPort(int port)
+{
+    const QString configured = qEnvironmentVariable(port == 1 ? "KV310_COM1" : "KV310_COM2");
+    return configured.isEmpty() ? defaultDeviceForPort(port) : configured;
+}
+
+void MSComm::setPortOpen(bool open)
+{
+    if (!open) {
+        if (m_serial.isOpen())
+            m_serial.close();
+        m_portOpen = false;
+        m_failure.clear();
+        return;
+    }
+    if (m_portOpen)
+        throw CommError(CommErrorCode::PortInUse, tr("Port already open"));
+
+    const QString configuredPath = devicePathForPort(m_commPort);
+    QFileInfo info(configuredPath);
+#ifndef Q_OS_WIN
+    if (!info.exists())
+        throw CommError(CommErrorCode::InvalidPortNumber,
+                        QString::fromLocal8Bit(std::strerror(ENOENT)));
+#endif
+    // One lock file per device, whichever link names it.
+    const QString canonical = info.canonicalFilePath();
+    m_serial.setPortName(canonical.isEmpty() ? configuredPath : canonical);
+    m_serial.setBaudRate(m_baudRate);
+    m_serial.setDataBits(QSerialPort::Data8);
+    m_serial.setParity(QSerialPort::NoParity);
+    m_serial.setStopBits(QSerialPort::OneStop);
+    m_serial.setFlowControl(QSerialPort::NoFlowControl);
+    m_serial.clearError();
+    if (!m_serial.open(QIODevice::ReadWrite)) {
+        const QString reason = m_serial.errorString();
+        const int code = openErrorCode(m_serial.error(), reason);
+        m_serial.clearError();
+        throw CommError(code, reason);
+    }
+    m_portOpen = true;
+    m_failure.clear();
+    m_commEvent = 0;
+}
+
+void MSComm::setCommPort(qint16 port)
+{
+    if (m_portOpen)
+        throw CommError(CommErrorCode::PortInUse, tr("Port already open"));
+    if (port != 1 && port != 2)
+        throw CommError(CommErrorCode::InvalidPortNumber, tr("Invalid port number"));
+    m_commPort = port;
+}
+
+void MSComm::setSettings(const QString &settings)
+{
+    if (m_portOpen)
+        throw CommError(CommErrorCode::PortInUse, tr("Port already open"));
+    const QStringList fields = settings.split(QLatin1Char(','));
+    bool rateIsNumber = false;
+    const qint32 rate = fields.value(0).trimmed().toInt(&rateIsNumber);
+    const bool valid =
+        fields.size() == 4 && rateIsNumber &&
+        std::find(StandardRates.begin(), StandardRates.end(), rate) != StandardRates.end() &&
+        fields[1].trimmed().compare(QLatin1String("N"), Qt::CaseInsensitive) == 0 &&
+        fields[2].trimmed() == QLatin1String("8") && fields[3].trimmed() == QLatin1String("1");
+    if (!valid)
+        throw CommError(CommErrorCode::InvalidPropertyValue, tr("Invalid property value"));
+    m_settings = settings;
+    m_baudRate = rate;
+}
+
+void MSComm::setRThreshold(qint16 threshold)
+{
+    if (threshold < 0)
+        throw CommError(CommErrorCode::InvalidPropertyValue, tr("Invalid property value"));
+    m_rThreshold = threshold;
+}
+
+void MSComm::throwIfUnusable() const
+{
+    if (!m_portOpen)
+        throw CommError(CommErrorCode::PortNotOpen,
+                        tr("Operation valid only when the port is open"));
+    if (!m_failure.isEmpty())
+        throw CommError(CommErrorCode::WriteFailed, m_failure);
+}
+
+void MSComm::setOutput(const QByteArray &bytes)
+{
+    throwIfUnusable();
+    if (bytes.isEmpty())
+        return;
+    if (m_serial.write(bytes) != bytes.size()) {
+        const QString reason = m_serial.errorString();
+        stopListening();
+        m_failure = reason;
+        throw CommError(CommErrorCode::WriteFailed, reason);
+    }
+    // Hand the bytes to the driver now, as far as it takes them; the rest drains in the
+    // background without holding up the window.
+    m_serial.flush();
+    emit outputWritten(bytes);
+}
+
+qint16 MSComm::InBufferCount() const
+{
+    if (!m_portOpen || !m_serial.isOpen())
+        return 0;
+    return static_cast<qint16>(qMin<qint64>(m_serial.bytesAvailable(), ReceiveBufferSize));
+}
+
+void MSComm::setInBufferCount(qint16 count)
+{
+    if (count != 0)
+        throw CommError(CommErrorCode::InvalidPropertyValue, tr("Invalid property value"));
+    if (!m_portOpen)
+        throw CommError(CommErrorCode::PortNotOpen,
+                        tr("Operation valid only when the port is open"));
+    if (m_serial.isOpen()) {
+        m_serial.clear(QSerialPort::Input);
+        m_serial.readAll();
+    }
+}
+
+QByteArray MSComm::Input()
+{
+    if (!m_portOpen)
+        throw CommError(CommErrorCode::PortNotOpen,
+                        tr("Operation valid only when the port is open"));
+    return m_serial.isOpen() ? m_serial.read(ReceiveBufferSize) : QByteArray();
+}
+
+qint64 MSComm::pendingOutput() const
+{
+    return m_serial.isOpen() ? m_serial.bytesToWrite() : 0;
+}
+
+void MSComm::onReadyRead()
+{
+    if (m_rThreshold < 1 || m_serial.bytesAvailable() < m_rThreshold)
+        return;
+    m_commEvent = ComEvReceive;
+    emit OnComm();
+}
+
+void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
+{
+    if (error == QSerialPort::NoError || !m_portOpen || !m_failure.isEmpty())
+        return;
+    // Open failures are reported by setPortOpen itself; these arrive while the port is in use.
+    if (error == QSerialPort::TimeoutError)
+        return;
+    m_failure = m_serial.errorString();
+    if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError ||
+        error == QSerialPort::WriteError)
+        stopListening();
+}
+
+// A device that has gone keeps signalling errors in a tight loop; close the handle, but leave
+// PortOpen as it is: opening and closing belong to the connection toggle.
+void MSComm::stopListening()
+{
+    // Closing from inside QSerialPort's own notification is not safe: let it return first.
+    QTimer::singleShot(0, this, [this] {
+        if (m_portOpen && !m_failure.isEmpty() && m_serial.isOpen())
+            m_serial.close();
+    });
+}

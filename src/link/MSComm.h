@@ -1,0 +1,80 @@
+#pragma once
+
+#include "CommError.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+// The serial port component of the main window. Its members follow the names the engineers'
+// documentation uses for the port control (PortOpen, CommPort, Settings, ...); a failure of any
+// of them throws CommError with a numeric code. Backed by QSerialPort.
+class MSComm : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Kinds of event reported by CommEvent().
+    static constexpr qint16 ComEvReceive = 2;
+
+    static constexpr qint64 ReceiveBufferSize = 1024;
+
+    explicit MSComm(QObject *parent = nullptr);
+    ~MSComm() override;
+
+    bool PortOpen() const { return m_portOpen; }
+    // true opens the port with the current port number and settings, false closes it.
+    void setPortOpen(bool open);
+
+    qint16 CommPort() const { return m_commPort; }
+    void setCommPort(qint16 port);
+
+    QString Settings() const { return m_settings; }
+    // Only "<rate>,N,8,1" with a standard rate is accepted.
+    void setSettings(const QString &settings);
+
+    qint16 RThreshold() const { return m_rThreshold; }
+    void setRThreshold(qint16 threshold);
+
+    // Writes every byte of the string, in order, in one write.
+    void setOutput(const QByteArray &bytes);
+
+    qint16 InBufferCount() const;
+    // Only 0 is meaningful: every waiting byte is discarded.
+    void setInBufferCount(qint16 count);
+
+    // All waiting bytes, oldest first; they leave the buffer.
+    QByteArray Input();
+
+    qint16 CommEvent() const { return m_commEvent; }
+
+    // Bytes handed to the port but not yet written to the device.
+    qint64 pendingOutput() const;
+
+    // The device a port number stands for: KV310_COM1 / KV310_COM2 when set, else the
+    // platform's first or second serial port.
+    static QString devicePathForPort(int port);
+
+signals:
+    // Raised on the owner's thread whenever received bytes are waiting (threshold 1 or more).
+    void OnComm();
+    // Each successful write of setOutput, as one unit: tests and tools watch write boundaries.
+    void outputWritten(const QByteArray &bytes);
+
+private:
+    void onReadyRead();
+    void onErrorOccurred(QSerialPort::SerialPortError error);
+    void stopListening();
+    void throwIfUnusable() const;
+
+    QSerialPort m_serial;
+    bool m_portOpen = false;
+    qint16 m_commPort = 1;
+    QString m_settings = QStringLiteral("9600,N,8,1");
+    qint32 m_baudRate = 9600;
+    qint16 m_rThreshold = 0;
+    qint16 m_commEvent = 0;
+    // Why the open port can no longer be used (device gone, write error); empty while healthy.
+    QString m_failure;
+};

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "commands/DeviceCodes.h"
+#include "commands/Keypad.h"
+#include "link/PortConnection.h"
+
+#include <QWidget>
+
+class FailureReporter;
+class MSComm;
+class Pause;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+class Shape;
+
+// The utility's only window: every control, the serial port component, the polling flag and the
+// transmit routine. Each handled event has one handler here; the work is done in link/ and
+// commands/ on the controls this window lends them.
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    bool isPolling() const { return bPolling; }
+    FailureReporter *failureReporter() const { return m_failures; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    void setTabOrder();
+    void connectHandlers();
+
+    void cmdComClicked();
+    void cmdExitClicked();
+    void cmdClearClicked();
+    void cmdHomeClicked();
+    void cmdNewLineClicked();
+    void cmdBannerClicked();
+    void cmdRippleClicked();
+    void cmdSendClicked();
+    void cmdGetKeyClicked();
+    void cmdPollKeyClicked();
+    void tmrPollTimer();
+    void MSComm1OnComm();
+
+    // Runs a handler's work; a failure that leaves it is told, never passed to the event loop.
+    template <typename Work> void handle(const QString &what, Work &&work) noexcept;
+
+    void SendToDevice(const QByteArray &deviceString);
+
+    ConnectionControls connectionControls() const;
+    KeyIndicators keyIndicators() const;
+
+    QLabel *lblAdvert[3] = {};
+    QGroupBox *fraComs = nullptr;
+    QLabel *lblComStatus = nullptr;
+    QGroupBox *frabaud = nullptr;
+    QRadioButton *optBaud[2] = {};
+    QGroupBox *fraPort = nullptr;
+    QRadioButton *optPort[2] = {};
+    QPushButton *cmdCom = nullptr;
+    QPushButton *cmdHome = nullptr;
+    QPushButton *cmdClear = nullptr;
+    QPushButton *cmdNewLine = nullptr;
+    QPushButton *cmdRipple = nullptr;
+    QPushButton *cmdBanner = nullptr;
+    QPushButton *cmdExit = nullptr;
+    QGroupBox *fraSendText = nullptr;
+    QPushButton *cmdSend = nullptr;
+    QLineEdit *txtSend = nullptr;
+    QPlainTextEdit *txtSent = nullptr;
+    QGroupBox *fraKeys = nullptr;
+    QPushButton *cmdGetKey = nullptr;
+    QPushButton *cmdPollKey = nullptr;
+    QLabel *lblKey[KeyCount] = {};
+    Shape *shpKey[KeyCount] = {};
+    QTimer *tmrPoll = nullptr;
+    MSComm *MSComm1 = nullptr;
+
+    bool bPolling = false;
+    Pause *m_pause = nullptr;
+    FailureReporter *m_failures = nullptr;
+    const DeviceSender m_send;
+};

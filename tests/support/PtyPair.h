@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <termios.h>
+
+// A pseudo-terminal whose master side the test holds; the utility opens the slave as its port.
+class PtyPair
+{
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair &) = delete;
+    PtyPair &operator=(const PtyPair &) = delete;
+
+    bool isValid() const { return m_master >= 0; }
+    QString slavePath() const { return m_slavePath; }
+    int masterFd() const { return m_master; }
+
+    // Everything the utility writes until the line has been quiet for quietMs, or timeoutMs
+    // have passed.
+    QByteArray readAll(int quietMs = 100, int timeoutMs = 3000);
+    // Exactly count bytes, or fewer if timeoutMs pass first.
+    QByteArray read(int count, int timeoutMs = 3000);
+    // Bytes already waiting, without waiting for more.
+    QByteArray readWaiting();
+
+    // Writes to the utility, as the unit would.
+    bool write(const QByteArray &bytes);
+
+    // The line settings the utility applied to its end.
+    termios lineSettings() const;
+    // Baud rate in bits per second from the line settings, or 0 when unknown.
+    int lineSpeed() const;
+
+    // Hangs up the line: the unit is gone.
+    void closeMaster();
+
+private:
+    int m_master = -1;
+    QString m_slavePath;
+};
