@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QList>
+#include <QWidget>
+
+class QPushButton;
+
+// The six keys. A key is down while its button is held or while it is toggled on, so a test
+// can both tap a key and leave it down.
+class KeyPanel : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int KeyCount = 6;
+
+    explicit KeyPanel(QWidget *parent = nullptr);
+
+    // Bit i is set while key i + 1 is down.
+    quint8 keys() const { return m_keys; }
+
+signals:
+    void keysChanged(quint8 keys);
+
+private:
+    void updateKeys();
+
+    QList<QPushButton *> m_buttons;
+    quint8 m_keys = 0;
+};

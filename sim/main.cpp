@@ -1,0 +1,102 @@
+// kv310-sim: a simulated KV310 unit on a pseudo-terminal, for testing the utility without the
+// hardware. The first line of standard output is the port path for the utility to open; the
+// headless line formats and commands, which other tests parse, are described in README.md here.
+
+#include "HeadlessConsole.h"
+#include "PtyEndpoint.h"
+#include "SignalWatcher.h"
+#include "SimWindow.h"
+#include "Simulator.h"
+#include "SymlinkGuard.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+namespace
+{
+
+// --help and --version must work without a display too.
+bool needsNoDisplay(int argc, char **argv)
+{
+    for (int index = 1; index < argc; ++index) {
+        for (const char *option : {"--headless", "--help", "-h", "--help-all", "--version", "-v"}) {
+            if (std::strcmp(argv[index], option) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+void printFirstLine(const QString &line)
+{
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    SignalWatcher signalWatcher;
+    const std::unique_ptr<QCoreApplication> app =
+        needsNoDisplay(argc, argv) ? std::make_unique<QCoreApplication>(argc, argv)
+                                   : std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kv310-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated KV310 display unit on a pseudo-terminal. Prints the port path "
+                       "on the first line of standard output."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption headlessOption(
+        QStringLiteral("headless"),
+        QStringLiteral("No window: report on standard output, read commands on standard input."));
+    const QCommandLineOption linkOption(
+        QStringLiteral("link"), QStringLiteral("Also make a symbolic link <path> to the port."),
+        QStringLiteral("path"));
+    const QCommandLineOption noPaceOption(
+        QStringLiteral("no-pace"),
+        QStringLiteral("Take and send bytes as fast as possible instead of at the line speed."));
+    parser.addOptions({headlessOption, linkOption, noPaceOption});
+    parser.process(*app);
+
+    PtyEndpoint endpoint(parser.isSet(noPaceOption) ? PtyEndpoint::Pacing::Off
+                                                    : PtyEndpoint::Pacing::LineRate);
+    if (!endpoint.open()) {
+        std::fprintf(stderr, "kv310-sim: %s\n", qPrintable(endpoint.errorString()));
+        return 1;
+    }
+    SymlinkGuard link;
+    const QString linkPath = parser.value(linkOption);
+    if (!linkPath.isEmpty() && !link.create(linkPath, endpoint.slavePath())) {
+        std::fprintf(stderr, "kv310-sim: %s\n", qPrintable(link.errorString()));
+        return 1;
+    }
+    printFirstLine(endpoint.slavePath());
+
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, app.get(),
+                     &QCoreApplication::quit);
+    signalWatcher.start();
+
+    Simulator simulator(endpoint);
+    std::optional<HeadlessConsole> console;
+    std::optional<SimWindow> window;
+    if (parser.isSet(headlessOption)) {
+        console.emplace(simulator);
+        QObject::connect(&*console, &HeadlessConsole::quitRequested, app.get(),
+                         &QCoreApplication::quit);
+        console->start();
+    } else {
+        window.emplace(simulator, endpoint, linkPath);
+        window->show();
+    }
+    return app->exec();
+}
