@@ -153,6 +153,9 @@ void MSComm::setOutput(const QByteArray &bytes)
     // Hand the bytes to the driver now, as far as it takes them; the rest drains in the
     // background without holding up the window.
     m_serial.flush();
+    // A device that vanished is only noticed by this write: it must not pass for sent.
+    if (!m_failure.isEmpty())
+        throw CommError(CommErrorCode::WriteFailed, m_failure);
     emit outputWritten(bytes);
 }
 

@@ -54,6 +54,18 @@ QPushButton *commandButton(const QString &caption, QWidget *parent, bool enabled
     return button;
 }
 
+// Tab reaches an option group through its selected button only; the arrow keys move within it.
+void tabToSelectedOption(QRadioButton *const (&group)[2])
+{
+    const auto follow = [first = group[0], second = group[1]] {
+        for (QRadioButton *option : {first, second})
+            option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    for (QRadioButton *option : group)
+        QObject::connect(option, &QRadioButton::toggled, option, follow);
+    follow();
+}
+
 const char *const KeyLabelNames[KeyCount] = {"lblKey(0)", "lblKey(1)", "lblKey(2)",
                                              "lblKey(3)", "lblKey(4)", "lblKey(5)"};
 const char *const KeyShapeNames[KeyCount] = {"shpKey(0)", "shpKey(1)", "shpKey(2)",
@@ -187,6 +199,8 @@ void MainWindow::setTabOrder()
                               cmdSend,    txtSend,  cmdGetKey,  cmdPollKey};
     for (std::size_t index = 1; index < std::size(order); ++index)
         QWidget::setTabOrder(order[index - 1], order[index]);
+    tabToSelectedOption(optBaud);
+    tabToSelectedOption(optPort);
 }
 
 void MainWindow::connectHandlers()
