@@ -5,19 +5,19 @@ cd "$(dirname "$0")"
 source scripts/common.sh
 
 kv310_install
-kv310_build build
+KV310_TARGETS="kv310-test kv310-sim" kv310_build build
 
 link="${XDG_RUNTIME_DIR:-/tmp}/kv310-sim-$$"
 sim_args=(--link "$link")
 [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || sim_args+=(--headless)
 
 # The simulator prints its line's path first; wait for it before the utility opens the port.
-coproc SIM { exec build/bin/kv310-sim "${sim_args[@]}"; }
-sim_pid=$SIM_PID
+exec {sim_out}< <(exec build/bin/kv310-sim "${sim_args[@]}")
+sim_pid=$!
 trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
-read -r -t 10 slave <&"${SIM[0]}" || { echo "The simulated unit did not start" >&2; exit 1; }
+read -r -t 10 slave <&"$sim_out" || { echo "The simulated unit did not start" >&2; exit 1; }
 # Keep reading what it prints, so a full pipe never holds it up.
-cat <&"${SIM[0]}" >/dev/null &
+cat <&"$sim_out" >/dev/null &
 echo "Simulated KV310 on $slave (also $link); the utility's com1 is wired to it."
 
 KV310_COM1="$link" build/bin/kv310-test

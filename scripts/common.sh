@@ -1,7 +1,7 @@
 # Shared by run.sh, test.sh and bench.sh: installs what is missing and builds.
 
 # Debian packages the build, the tests and the window need.
-KV310_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libqt6serialport6
+KV310_PACKAGES=(cmake g++ make pkg-config dpkg-dev file qt6-base-dev qt6-serialport-dev libqt6serialport6
     qt6-qpa-plugins fonts-liberation2 xvfb xauth)
 
 kv310_missing_packages() {
@@ -30,10 +30,12 @@ kv310_install() {
     fi
 }
 
-# kv310_build DIR [cmake options...]
+# kv310_build DIR [cmake options...]; KV310_TARGETS, when set, limits what is built.
 kv310_build() {
     local dir=$1
     shift
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE="${KV310_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
-    cmake --build "$dir" --parallel "$(nproc)"
+    local targets=()
+    [ -n "${KV310_TARGETS:-}" ] && targets=(--target $KV310_TARGETS)
+    cmake --build "$dir" --parallel "$(nproc)" "${targets[@]}"
 }
