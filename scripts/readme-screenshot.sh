@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Under an X display (e.g. xvfb-run, with xdotool and imagemagick): the simulated unit and the
+# utility side by side after Banner and a key poll with keys 1 and 3 down, for the README.
+set -euo pipefail
+bin=${1:-build/bin}
+out=${2:-docs/screenshot.png}
+link=$(mktemp -u)
+exec {sim_out}< <(exec "$bin/kv310-sim" --link "$link")
+sim_pid=$!
+read -r -t 10 _ <&"$sim_out"
+cat <&"$sim_out" >/dev/null &
+coproc DRIVER { KV310_COM1="$link" exec "$bin/kv310-test-driver"; }
+say() { echo "$1" >&"${DRIVER[1]}"; read -r -t 10 _ <&"${DRIVER[0]}"; }
+read -r -t 10 _ <&"${DRIVER[0]}" # ready
+sleep 1
+sim_win=$(xdotool search --name "KV310 simulator" | head -1)
+xdotool windowmove "$sim_win" 345 0
+sleep 0.5
+xdotool mousemove --window "$sim_win" 64 185 click 1
+xdotool mousemove --window "$sim_win" 300 185 click 1
+xdotool mousemove 1000 700
+say "click optBaud(1)"
+say "click cmdCom"
+say "click cmdBanner"
+say "click cmdPollKey"
+sleep 1
+say "text Hello"
+import -window root "$out"
+say "close"
+kill "$sim_pid"
