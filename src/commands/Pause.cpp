@@ -1,10 +1,81 @@
 #include "Pause.h"
 
-#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
+
+#ifdef Q_OS_LINUX
+#include <sys/timerfd.h>
+#include <unistd.h>
+#endif
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+// Ends a loop once a given moment has come, never before it. A QTimer rounds every wait up to
+// whole milliseconds, which over a ripple's 68 pauses adds tens of milliseconds; on Linux a
+// timerfd wakes the loop at the moment itself.
+class Alarm
+{
+public:
+    Alarm(QEventLoop &loop, Clock::time_point when)
+    {
+        const auto ring = [this, &loop] {
+            m_rung = true;
+            if (m_notifier)
+                m_notifier->setEnabled(false);
+            loop.quit();
+        };
+#ifdef Q_OS_LINUX
+        // steady_clock is CLOCK_MONOTONIC.
+        m_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (m_fd >= 0) {
+            using namespace std::chrono;
+            const nanoseconds since = when.time_since_epoch();
+            itimerspec setting{};
+            setting.it_value.tv_sec = duration_cast<seconds>(since).count();
+            setting.it_value.tv_nsec = (since % seconds(1)).count();
+            if (timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &setting, nullptr) == 0) {
+                m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+                QObject::connect(m_notifier.get(), &QSocketNotifier::activated, &loop, ring);
+                return;
+            }
+        }
+#endif
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, &loop, ring);
+        m_timer.start(std::max(std::chrono::milliseconds(1),
+                               std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now())));
+    }
+    ~Alarm()
+    {
+        m_notifier.reset();
+#ifdef Q_OS_LINUX
+        if (m_fd >= 0)
+            ::close(m_fd);
+#endif
+    }
+    Alarm(const Alarm &) = delete;
+    Alarm &operator=(const Alarm &) = delete;
+
+    bool hasRung() const
+    {
+        return m_rung;
+    }
+
+private:
+    bool m_rung = false;
+    int m_fd = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    QTimer m_timer;
+};
+
+} // namespace
 
 Pause::Pause(QObject *parent) : QObject(parent) {}
 
@@ -26,37 +97,23 @@ void Pause::end()
 
 bool Pause::wait(std::chrono::milliseconds duration)
 {
-    using namespace std::chrono;
     if (m_ended)
         return false;
+    const Clock::time_point deadline = Clock::now() + duration;
+    if (Clock::now() >= deadline)
+        return true;
 
-    QElapsedTimer clock;
-    clock.start();
     QEventLoop loop;
-    // The default coarse timer may fire a few percent early; a pause must never be short.
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setSingleShot(true);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-
+    const Alarm alarm(loop, deadline);
     const auto ended = std::make_shared<bool>(false);
     m_waits.push_back({&loop, ended});
-
-    for (;;) {
-        const nanoseconds left = duration - nanoseconds(clock.nsecsElapsed());
-        if (left <= nanoseconds::zero())
-            break;
-        timer.start(std::max(milliseconds(1), ceil<milliseconds>(left)));
-        loop.exec();
-        if (*ended)
-            return false; // this object may be gone
-        if (timer.isActive()) {
-            // Something other than our timer ended the loop: the application is quitting, and
-            // every nested loop now returns at once.
-            m_ended = true;
-            break;
-        }
-    }
+    loop.exec();
+    if (*ended)
+        return false; // this object may be gone
+    // Something other than the alarm ended the loop: the application is quitting, and every
+    // nested loop now returns at once.
+    if (!alarm.hasRung())
+        m_ended = true;
     m_waits.erase(std::find_if(m_waits.begin(), m_waits.end(),
                                [&loop](const Wait &wait) { return wait.loop == &loop; }));
     return !m_ended;

@@ -8,6 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 namespace
 {
 
@@ -40,6 +44,18 @@ int openErrorCode(QSerialPort::SerialPortError error, const QString &reason)
     }
 }
 
+// True while the device takes no more bytes; false when it does, or has an error to report.
+bool lineIsFull(qintptr handle)
+{
+#ifdef Q_OS_UNIX
+    pollfd descriptor{int(handle), POLLOUT, 0};
+    return ::poll(&descriptor, 1, 0) == 0;
+#else
+    Q_UNUSED(handle);
+    return false;
+#endif
+}
+
 } // namespace
 
 MSComm::MSComm(QObject *parent) : QObject(parent)
@@ -60,8 +76,12 @@ QString MSComm::devicePathForPort(int port)
 void MSComm::setPortOpen(bool open)
 {
     if (!open) {
-        if (m_serial.isOpen())
+        if (m_serial.isOpen()) {
+            // Unsent bytes are dropped: closing a real port with output pending can block in
+            // the driver for many seconds.
+            m_serial.clear(QSerialPort::Output);
             m_serial.close();
+        }
         m_portOpen = false;
         m_failure.clear();
         return;
@@ -152,7 +172,9 @@ void MSComm::setOutput(const QByteArray &bytes)
     }
     // Hand the bytes to the driver now, as far as it takes them; the rest drains in the
     // background without holding up the window.
-    m_serial.flush();
+    // A full line would answer the flush with EAGAIN, which QSerialPort takes for a dead port.
+    if (!lineIsFull(m_serial.handle()))
+        m_serial.flush();
     // A device that vanished is only noticed by this write: it must not pass for sent.
     if (!m_failure.isEmpty())
         throw CommError(CommErrorCode::WriteFailed, m_failure);

@@ -1,0 +1,130 @@
+// The real main window in a real event loop, driven by commands on standard input, one a line.
+// Every command is answered with one line on standard output:
+//   click NAME    clicks a button; answered once its handler has returned
+//   text STRING   sets the text of txtSend
+//   close         closes the window, as its title bar would
+//   quit          ends the event loop without telling the window
+//   log           the text of the sent-data log
+//   state         whether the port is open and polling runs
+//   usage         processor time used so far, user and system, in microseconds
+// Failures told in a message box are announced as "box <text>" lines.
+
+#include "link/MSComm.h"
+#include "ui/FailureReporter.h"
+#include "ui/MainWindow.h"
+#include "ui/WindowLayout.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace
+{
+
+void reply(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
+qint64 microseconds(const timeval &time)
+{
+    return qint64(time.tv_sec) * 1000000 + time.tv_usec;
+}
+
+class Driver : public QObject
+{
+public:
+    explicit Driver(MainWindow &window) : m_window(window)
+    {
+        connect(&m_input, &QSocketNotifier::activated, this, &Driver::readInput);
+        connect(window.failureReporter(), &FailureReporter::failureShown, this,
+                [](const QString &message) { reply(QStringLiteral("box ") + message); });
+    }
+
+private:
+    void readInput()
+    {
+        char buffer[4096];
+        const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (count <= 0) {
+            // Whoever drove us is gone: end as the title bar would.
+            m_input.setEnabled(false);
+            m_window.close();
+            return;
+        }
+        m_pending.append(buffer, count);
+        for (qsizetype end; (end = m_pending.indexOf('\n')) >= 0;) {
+            const QString line = QString::fromUtf8(m_pending.left(end));
+            m_pending.remove(0, end + 1);
+            // Queued, so that a command that pauses lets the later ones run in its pauses.
+            QMetaObject::invokeMethod(
+                this, [this, line] { run(line); }, Qt::QueuedConnection);
+        }
+    }
+
+    void run(const QString &line)
+    {
+        const QString command = line.section(QLatin1Char(' '), 0, 0);
+        const QString argument = line.section(QLatin1Char(' '), 1);
+        if (command == QLatin1String("click")) {
+            auto *button = m_window.findChild<QAbstractButton *>(argument);
+            if (!button)
+                return reply(QStringLiteral("error no button ") + argument);
+            if (!button->isEnabled())
+                return reply(QStringLiteral("disabled ") + argument);
+            button->click();
+            reply(QStringLiteral("clicked ") + argument);
+        } else if (command == QLatin1String("text")) {
+            m_window.findChild<QLineEdit *>(QStringLiteral("txtSend"))->setText(argument);
+            reply(QStringLiteral("text set"));
+        } else if (command == QLatin1String("close")) {
+            m_window.close();
+            reply(QStringLiteral("closed"));
+        } else if (command == QLatin1String("quit")) {
+            QCoreApplication::exit(0);
+            reply(QStringLiteral("quitting"));
+        } else if (command == QLatin1String("log")) {
+            reply(QStringLiteral("log ") +
+                  m_window.findChild<QPlainTextEdit *>(QStringLiteral("txtSent"))->toPlainText());
+        } else if (command == QLatin1String("state")) {
+            const bool open = m_window.findChild<MSComm *>(QStringLiteral("MSComm1"))->PortOpen();
+            reply(QStringLiteral("state open=%1 polling=%2")
+                      .arg(int(open))
+                      .arg(int(m_window.isPolling())));
+        } else if (command == QLatin1String("usage")) {
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            reply(QStringLiteral("usage %1 %2")
+                      .arg(microseconds(usage.ru_utime))
+                      .arg(microseconds(usage.ru_stime)));
+        } else {
+            reply(QStringLiteral("error unknown command ") + command);
+        }
+    }
+
+    MainWindow &m_window;
+    QSocketNotifier m_input{STDIN_FILENO, QSocketNotifier::Read};
+    QByteArray m_pending;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    WindowLayout::setUpApplication(application);
+    MainWindow window;
+    window.show();
+    Driver driver(window);
+    QTimer::singleShot(0, &driver, [] { reply(QStringLiteral("ready")); });
+    return application.exec();
+}
