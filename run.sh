@@ -20,4 +20,8 @@ read -r -t 10 slave <&"$sim_out" || { echo "The simulated unit did not start" >&
 cat <&"$sim_out" >/dev/null &
 echo "Simulated KV310 on $slave (also $link); the utility's com1 is wired to it."
 
-KV310_COM1="$link" build/bin/kv310-test
+# Either window closing ends the other.
+KV310_COM1="$link" build/bin/kv310-test &
+utility_pid=$!
+trap 'kill "$sim_pid" "$utility_pid" 2>/dev/null || true' EXIT
+wait -n "$sim_pid" "$utility_pid" || true
