@@ -3,6 +3,7 @@
 #include "link/Transmit.h"
 #include "ui/WindowLayout.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -10,16 +11,23 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using Writes = QList<QByteArray>;
+
 namespace
 {
 
-// A log whose every position can be told apart, so a test sees which characters were kept.
+// Every position can be told apart, so a test sees which characters a cut kept.
 QString numberedLog(int length)
 {
-    QString log;
-    for (int position = 0; position < length; ++position)
-        log += QChar(u'a' + position % 26);
-    return log;
+    return QString("abcdefghijklmnopqrstuvwxyz").repeated(20).left(length);
+}
+
+Writes writesOf(const QSignalSpy &spy)
+{
+    Writes writes;
+    for (const QList<QVariant> &arguments : spy)
+        writes.append(arguments.at(0).toByteArray());
+    return writes;
 }
 
 } // namespace
@@ -37,9 +45,7 @@ private slots:
         QTest::newRow("15") << QByteArray("\x0f") << "0F ";
         QTest::newRow("16") << QByteArray("\x10") << "10 ";
         QTest::newRow("255") << QByteArray("\xff") << "FF ";
-        QTest::newRow("home") << QByteArray("\xfe\x80") << "FE 80 ";
-        QTest::newRow("mixed") << QByteArray("\x0a\xab\x7f", 3) << "0A AB 7F ";
-        QTest::newRow("empty") << QByteArray() << "";
+        QTest::newRow("several") << QByteArray("\xfe\x80\x0a") << "FE 80 0A ";
     }
     void echo()
     {
@@ -48,130 +54,116 @@ private slots:
         QCOMPARE(hexEcho(bytes), echo);
     }
 
-    // Each call's byte count and the log's length after it, starting from a log of given length.
+    // The log's length after each echo of the given lengths, from a log of initialLength; what
+    // is kept is always the log's end.
     void logCut_data()
     {
         QTest::addColumn<int>("initialLength");
-        QTest::addColumn<QList<int>>("byteCounts");
+        QTest::addColumn<QList<int>>("echoLengths");
         QTest::addColumn<QList<int>>("lengths");
-        QTest::newRow("409 grows, then cut") << 409 << QList<int>{1, 1} << QList<int>{412, 383};
-        QTest::newRow("410 is cut") << 410 << QList<int>{1} << QList<int>{383};
-        QTest::newRow("long echo appended whole")
-            << 400 << QList<int>{200, 1} << QList<int>{1000, 383};
-        QTest::newRow("empty string still cuts") << 500 << QList<int>{0} << QList<int>{380};
-        QTest::newRow("empty string on short log") << 409 << QList<int>{0} << QList<int>{409};
-        QTest::newRow("empty log") << 0 << QList<int>{2} << QList<int>{6};
+        QTest::newRow("409 grows, then cut") << 409 << QList<int>{3, 3} << QList<int>{412, 383};
+        QTest::newRow("exactly 410 is cut") << 410 << QList<int>{3} << QList<int>{383};
+        QTest::newRow("long echo kept whole") << 400 << QList<int>{600, 3} << QList<int>{1000, 383};
+        QTest::newRow("empty echo still cuts") << 500 << QList<int>{0} << QList<int>{380};
     }
     void logCut()
     {
         QFETCH(int, initialLength);
-        QFETCH(QList<int>, byteCounts);
+        QFETCH(QList<int>, echoLengths);
         QFETCH(QList<int>, lengths);
-
-        // The rule alone, and the real routine on the window's box and port.
-        WindowHarness harness;
-        QVERIFY(harness.openPort());
-        harness.log().setPlainText(numberedLog(initialLength));
         QString log = numberedLog(initialLength);
-        QByteArray sent;
-        for (int call = 0; call < byteCounts.size(); ++call) {
-            const QByteArray bytes(byteCounts[call], char(0xA0 + call));
-            const QString echo = hexEcho(bytes);
-            const QString before = log;
-            log = appendToSentLog(before, echo);
-            QCOMPARE(log.size(), lengths[call]);
-            QVERIFY(log.endsWith(echo));
-            QCOMPARE(log.chopped(echo.size()), before.right(lengths[call] - echo.size()));
-
-            sendToDevice(harness.port(), harness.log(), bytes);
-            QCOMPARE(harness.logText(), log);
-            sent += bytes;
+        for (int call = 0; call < echoLengths.size(); ++call) {
+            const QString echo(echoLengths[call], QChar(u'0' + call));
+            const QString next = appendToSentLog(log, echo);
+            QCOMPARE(next, log.right(lengths[call] - echo.size()) + echo);
+            log = next;
         }
-        QCOMPARE(harness.wire(), sent);
     }
 
-    void failedWriteLeavesLog_data()
+    void routineWritesOnceThenEchoes()
     {
-        QTest::addColumn<bool>("hangUp");
-        QTest::addColumn<bool>("noticed");
-        QTest::newRow("port closed under the command") << false << false;
-        QTest::newRow("unit hung up") << true << true;
-        QTest::newRow("unit hung up just now") << true << false;
-    }
-    void failedWriteLeavesLog()
-    {
-        QFETCH(bool, hangUp);
-        QFETCH(bool, noticed);
         WindowHarness harness;
         QVERIFY(harness.openPort());
-        QVERIFY(harness.click("cmdHome"));
-        QCOMPARE(harness.wire(), QByteArray("\xfe\x80"));
-        const QString before = harness.logText();
+        harness.log().setPlainText(numberedLog(409));
         QSignalSpy writes(&harness.port(), &MSComm::outputWritten);
-
-        if (hangUp)
-            harness.line().closeMaster();
-        else
-            harness.port().setPortOpen(false);
-        if (noticed)
-            WindowHarness::runEvents(50);
-        QVERIFY(harness.click("cmdClear"));
-        QVERIFY(harness.click("cmdBanner"));
-        WindowHarness::runEvents(50);
-
-        QCOMPARE(harness.logText(), before);
-        QCOMPARE(writes.count(), 0);
-        QCOMPARE(harness.modals().messages.size(), 2);
-        for (const SeenMessage &message : harness.modals().messages)
-            QCOMPARE(message.title, QString("KV310 test"));
-        QVERIFY(harness.modals().messages[0].text.startsWith("Clear failed: "));
-        QVERIFY(harness.modals().messages[1].text.startsWith("Banner failed: "));
+        sendToDevice(harness.port(), harness.log(), "\xfe\x80");
+        sendToDevice(harness.port(), harness.log(), "\x0c");
+        QCOMPARE(writesOf(writes), Writes({"\xfe\x80", "\x0c"}));
+        QCOMPARE(harness.wire(), QByteArray("\xfe\x80\x0c"));
+        QCOMPARE(harness.logText(), (numberedLog(409) + "FE 80 ").right(380) + "0C ");
     }
 
-    // Longer than a device string could be with a 16-bit counter: still sent whole, and the
-    // window goes on handling events while the line drains.
+    // Clicked while polling runs: polling stops, and each command is one write that the log
+    // echoes exactly.
+    void command_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<Writes>("expected");
+        QTest::newRow("Clear") << "cmdClear" << QString() << Writes{"\x0c"};
+        QTest::newRow("Home") << "cmdHome" << QString() << Writes{"\xfe\x80"};
+        QTest::newRow("NewLine") << "cmdNewLine" << QString() << Writes{"\x0a"};
+        QTest::newRow("Banner") << "cmdBanner" << QString()
+                                << Writes{"\x0cwww.veltorlcd.eu\x0a  Test utility"};
+        QTest::newRow("Send empty") << "cmdSend" << QString() << Writes{};
+        QTest::newRow("Send text") << "cmdSend" << QString(" Hello!  ") << Writes{" Hello!  "};
+        QTest::newRow("Send codes")
+            << "cmdSend" << QString::fromUtf16(u"\u00fe\u0080\u0001Z") << Writes{"\xfe\x80\x01Z"};
+        QTest::newRow("Send beyond 8 bits")
+            << "cmdSend" << QString::fromUtf16(u"\u00e9\u20acx") << Writes{"\xe9?x"};
+        QTest::newRow("Send surrogate pair")
+            << "cmdSend" << QString::fromUtf16(u"a\U0001F600b") << Writes{"a?b"};
+    }
+    void command()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, text);
+        QFETCH(Writes, expected);
+        WindowHarness harness;
+        QVERIFY(harness.openPort());
+        harness.control<QLineEdit>("txtSend")->setText(text);
+        QVERIFY(harness.click("cmdPollKey"));
+        QSignalSpy writes(&harness.port(), &MSComm::outputWritten);
+        QVERIFY(harness.click(button));
+        QVERIFY(!harness.window().isPolling());
+
+        const QByteArray wire = harness.wire(250);
+        QCOMPARE(writesOf(writes), expected);
+        QCOMPARE(wire, "\xfe\xf0" + expected.join());
+        QCOMPARE(harness.logText(), hexEcho(wire));
+        QVERIFY(harness.modals().messages.isEmpty());
+
+        // A failed write is told and leaves the log as it was.
+        harness.port().setPortOpen(false);
+        QVERIFY(harness.click(button));
+        QCOMPARE(harness.logText(), hexEcho(wire));
+        QCOMPARE(harness.modals().messages.size(), expected.isEmpty() ? 0 : 1);
+        if (!expected.isEmpty())
+            QVERIFY(harness.modals().messages[0].text.startsWith(
+                harness.control<QAbstractButton>(button)->text() + " failed: "));
+    }
+
+    // More than a 16-bit count could hold, sent in one write while the window keeps running,
+    // and a command clicked while the line is still full follows it.
     void longTextDrainsWhileWindowRuns()
     {
         WindowHarness harness;
         QVERIFY(harness.openPort());
-        QString text;
-        for (int index = 0; index < 40000; ++index)
-            text += QChar(u'A' + index % 26);
+        const QString text = QString("0123456789").repeated(4000);
         harness.control<QLineEdit>("txtSend")->setText(text);
         QSignalSpy writes(&harness.port(), &MSComm::outputWritten);
 
-        int ticksWhileDraining = 0;
-        QTimer ticker;
-        connect(&ticker, &QTimer::timeout, [&] {
-            if (harness.port().pendingOutput() > 0)
-                ++ticksWhileDraining;
-        });
-        ticker.start(2);
         QElapsedTimer clock;
         clock.start();
         QVERIFY(harness.click("cmdSend"));
         QVERIFY2(clock.elapsed() < 3000, "the window stopped until the text was sent");
-        // Another command while the line's buffer is full.
-        WindowHarness::runEvents(100);
         QVERIFY(harness.port().pendingOutput() > 0);
         QVERIFY(harness.click("cmdClear"));
 
-        QByteArray wire;
-        while (wire.size() < 40001 && clock.elapsed() < 30000 &&
-               harness.modals().messages.isEmpty()) {
-            WindowHarness::runEvents(5);
-            wire += harness.line().readWaiting();
-        }
-        wire += harness.wire();
-        if (!harness.modals().messages.isEmpty())
-            QFAIL(qPrintable(harness.modals().messages[0].text));
-        QCOMPARE(writes.count(), 2);
-        QCOMPARE(writes[0][0].toByteArray().size(), 40000);
-        QCOMPARE(wire.size(), 40001);
-        QCOMPARE(wire, text.toLatin1() + '\x0c');
-        QVERIFY(ticksWhileDraining > 0);
-        // The Clear cut the long echo to its last 380 characters: 126 groups and a half.
-        QCOMPARE(harness.logText(), hexEcho(text.right(127).toLatin1()).mid(1) + "0C ");
+        QCOMPARE(harness.wire(500), text.toLatin1() + '\x0c');
+        QCOMPARE(writesOf(writes), Writes({text.toLatin1(), "\x0c"}));
+        QVERIFY(harness.modals().messages.isEmpty());
+        QCOMPARE(harness.logText(), (hexEcho(text.toLatin1()) + "0C ").right(383));
     }
 };
 
