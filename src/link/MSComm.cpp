@@ -56,6 +56,18 @@ bool lineIsFull(qintptr handle)
 #endif
 }
 
+// True once the device has hung up or its handle is no longer usable.
+bool lineHasGone(qintptr handle)
+{
+#ifdef Q_OS_UNIX
+    pollfd descriptor{int(handle), POLLIN, 0};
+    return ::poll(&descriptor, 1, 0) < 0 || (descriptor.revents & (POLLHUP | POLLERR | POLLNVAL));
+#else
+    Q_UNUSED(handle);
+    return true;
+#endif
+}
+
 } // namespace
 
 MSComm::MSComm(QObject *parent) : QObject(parent)
@@ -229,9 +241,21 @@ void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
     // Open failures are reported by setPortOpen itself; these arrive while the port is in use.
     if (error == QSerialPort::TimeoutError)
         return;
+    // Input emptied between the notice that bytes had come and their reading (the receive buffer
+    // emptied on a click) leaves a read of nothing, which QSerialPort takes for a failure. A line
+    // that has not hung up is fine: listen on.
+    const bool readFailed = error == QSerialPort::ReadError || error == QSerialPort::ResourceError;
+    if (readFailed && !lineHasGone(m_serial.handle())) {
+        m_serial.clearError();
+        QTimer::singleShot(0, this, [this] {
+            char next;
+            if (m_portOpen && m_failure.isEmpty() && m_serial.isOpen())
+                m_serial.peek(&next, 1); // QSerialPort stops reading after such an error
+        });
+        return;
+    }
     m_failure = m_serial.errorString();
-    if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError ||
-        error == QSerialPort::WriteError)
+    if (readFailed || error == QSerialPort::WriteError)
         stopListening();
 }
 

@@ -9,21 +9,23 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-PtyPair::PtyPair()
+namespace
 {
-    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (m_master < 0)
-        return;
-    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
-        closeMaster();
-        return;
-    }
-    m_slavePath = QString::fromLocal8Bit(ptsname(m_master));
+
+bool ready(int fd, short events, int timeoutMs)
+{
+    pollfd descriptor{fd, events, 0};
+    return ::poll(&descriptor, 1, timeoutMs) > 0 && (descriptor.revents & events);
 }
 
-PtyPair::~PtyPair()
+} // namespace
+
+PtyPair::PtyPair() : m_master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK))
 {
-    closeMaster();
+    if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0)
+        m_slavePath = QString::fromLocal8Bit(ptsname(m_master));
+    else
+        closeMaster();
 }
 
 void PtyPair::closeMaster()
@@ -33,51 +35,31 @@ void PtyPair::closeMaster()
     m_master = -1;
 }
 
-QByteArray PtyPair::readWaiting()
+QByteArray PtyPair::readWaiting(qsizetype limit)
 {
     QByteArray bytes;
     char buffer[4096];
-    for (;;) {
-        const ssize_t count = ::read(m_master, buffer, sizeof buffer);
-        if (count <= 0)
-            break;
-        bytes.append(buffer, count);
+    for (ssize_t count = 1; count > 0 && bytes.size() < limit;) {
+        count = ::read(m_master, buffer, std::min<qsizetype>(sizeof buffer, limit - bytes.size()));
+        if (count > 0)
+            bytes.append(buffer, count);
     }
     return bytes;
 }
 
-QByteArray PtyPair::readAll(int quietMs, int timeoutMs)
+QByteArray PtyPair::collect(qsizetype count, int quietMs, int timeoutMs)
 {
     QByteArray bytes;
     QElapsedTimer clock;
     clock.start();
-    while (m_master >= 0 && clock.elapsed() < timeoutMs) {
-        pollfd descriptor{m_master, POLLIN, 0};
-        const int ready = ::poll(&descriptor, 1, quietMs);
-        if (ready <= 0 || !(descriptor.revents & POLLIN))
-            break;
-        const QByteArray more = readWaiting();
+    for (qint64 left = timeoutMs; bytes.size() < count && left > 0;
+         left = timeoutMs - clock.elapsed()) {
+        const QByteArray more = ready(m_master, POLLIN, int(qMin<qint64>(quietMs, left)))
+                                    ? readWaiting(count - bytes.size())
+                                    : "";
         if (more.isEmpty())
             break;
         bytes += more;
-    }
-    return bytes;
-}
-
-QByteArray PtyPair::read(int count, int timeoutMs)
-{
-    QByteArray bytes;
-    QElapsedTimer clock;
-    clock.start();
-    while (m_master >= 0 && bytes.size() < count && clock.elapsed() < timeoutMs) {
-        pollfd descriptor{m_master, POLLIN, 0};
-        if (::poll(&descriptor, 1, 10) > 0 && (descriptor.revents & POLLIN)) {
-            char buffer[4096];
-            const ssize_t got =
-                ::read(m_master, buffer, std::min<size_t>(sizeof buffer, count - bytes.size()));
-            if (got > 0)
-                bytes.append(buffer, got);
-        }
     }
     return bytes;
 }
@@ -89,37 +71,12 @@ bool PtyPair::write(const QByteArray &bytes)
     clock.start();
     while (m_master >= 0 && done < bytes.size() && clock.elapsed() < 5000) {
         const ssize_t count = ::write(m_master, bytes.constData() + done, bytes.size() - done);
-        if (count > 0) {
+        if (count > 0)
             done += count;
-        } else if (count < 0 && errno != EAGAIN) {
+        else if (errno == EAGAIN)
+            ready(m_master, POLLOUT, 10);
+        else
             return false;
-        } else {
-            pollfd descriptor{m_master, POLLOUT, 0};
-            ::poll(&descriptor, 1, 10);
-        }
     }
     return done == bytes.size();
-}
-
-termios PtyPair::lineSettings() const
-{
-    termios settings{};
-    if (m_master >= 0)
-        tcgetattr(m_master, &settings);
-    return settings;
-}
-
-int PtyPair::lineSpeed() const
-{
-    const termios settings = lineSettings();
-    switch (cfgetospeed(&settings)) {
-    case B2400:
-        return 2400;
-    case B9600:
-        return 9600;
-    case B19200:
-        return 19200;
-    default:
-        return 0;
-    }
 }

@@ -10,7 +10,7 @@ class PtyPair
 {
 public:
     PtyPair();
-    ~PtyPair();
+    ~PtyPair() { closeMaster(); }
     PtyPair(const PtyPair &) = delete;
     PtyPair &operator=(const PtyPair &) = delete;
 
@@ -20,24 +20,35 @@ public:
 
     // Everything the utility writes until the line has been quiet for quietMs, or timeoutMs
     // have passed.
-    QByteArray readAll(int quietMs = 100, int timeoutMs = 3000);
+    QByteArray readAll(int quietMs = 100, int timeoutMs = 3000)
+    {
+        return collect(1 << 30, quietMs, timeoutMs);
+    }
     // Exactly count bytes, or fewer if timeoutMs pass first.
-    QByteArray read(int count, int timeoutMs = 3000);
-    // Bytes already waiting, without waiting for more.
-    QByteArray readWaiting();
+    QByteArray read(int count, int timeoutMs = 3000)
+    {
+        return collect(count, timeoutMs, timeoutMs);
+    }
+    // Bytes already waiting (at most limit), without waiting for more.
+    QByteArray readWaiting(qsizetype limit = 1 << 30);
 
     // Writes to the utility, as the unit would.
     bool write(const QByteArray &bytes);
 
     // The line settings the utility applied to its end.
-    termios lineSettings() const;
-    // Baud rate in bits per second from the line settings, or 0 when unknown.
-    int lineSpeed() const;
+    termios lineSettings() const
+    {
+        termios settings{};
+        tcgetattr(m_master, &settings);
+        return settings;
+    }
 
     // Hangs up the line: the unit is gone.
     void closeMaster();
 
 private:
+    QByteArray collect(qsizetype count, int quietMs, int timeoutMs);
+
     int m_master = -1;
     QString m_slavePath;
 };

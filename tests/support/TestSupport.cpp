@@ -1,14 +1,13 @@
 #include "TestSupport.h"
 
-#include "link/MSComm.h"
-#include "ui/MainWindow.h"
+#include "link/Transmit.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 ModalWatcher::ModalWatcher(QObject *parent) : QObject(parent)
 {
@@ -21,20 +20,40 @@ void ModalWatcher::check()
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (!box || !box->isVisible())
         return;
-    SeenMessage seen;
-    seen.title = box->windowTitle();
-    seen.text = box->text();
-    seen.icon = box->icon();
-    for (QAbstractButton *button : box->buttons())
+    SeenMessage seen{box->windowTitle(), box->text(), box->icon(), {}};
+    for (const QAbstractButton *button : box->buttons())
         seen.buttons.append(button->text());
     messages.append(seen);
     box->done(QMessageBox::Ok);
 }
 
+SlaveProbe::SlaveProbe(const QString &path)
+    : m_fd(::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK))
+{
+}
+
+SlaveProbe::~SlaveProbe()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool SlaveProbe::waitForBytes(int timeoutMs) const
+{
+    pollfd descriptor{m_fd, POLLIN, 0};
+    return m_fd >= 0 && ::poll(&descriptor, 1, timeoutMs) > 0 && (descriptor.revents & POLLIN);
+}
+
+QString logMismatch(const QString &log, const QByteArray &wire)
+{
+    const QString echo = hexEcho(wire);
+    if (echo.endsWith(log) && log.size() >= qMin<qsizetype>(echo.size(), 383))
+        return {};
+    return QStringLiteral("log ...%1\nline ...%2").arg(log.right(90), echo.right(90));
+}
+
 WindowHarness::WindowHarness() : m_line(std::make_unique<PtyPair>())
 {
-    m_hadCom1 = qEnvironmentVariableIsSet("KV310_COM1");
-    m_previousCom1 = qgetenv("KV310_COM1");
     qputenv("KV310_COM1", m_line->slavePath().toLocal8Bit());
     m_window = std::make_unique<MainWindow>();
     m_window->show();
@@ -43,54 +62,24 @@ WindowHarness::WindowHarness() : m_line(std::make_unique<PtyPair>())
 WindowHarness::~WindowHarness()
 {
     m_window.reset();
-    if (m_hadCom1)
-        qputenv("KV310_COM1", m_previousCom1);
-    else
-        qunsetenv("KV310_COM1");
-}
-
-MSComm &WindowHarness::port() const
-{
-    return *m_window->findChild<MSComm *>(QStringLiteral("MSComm1"));
-}
-
-QPlainTextEdit &WindowHarness::log() const
-{
-    return *m_window->findChild<QPlainTextEdit *>(QStringLiteral("txtSent"));
-}
-
-QString WindowHarness::logText() const
-{
-    return log().toPlainText();
+    qunsetenv("KV310_COM1");
 }
 
 bool WindowHarness::click(const QString &name)
 {
-    auto *button = control<QAbstractButton>(name);
+    auto *button = control(name);
     if (!button || !button->isEnabled())
         return false;
     QTest::mouseClick(button, Qt::LeftButton);
     return true;
 }
 
-bool WindowHarness::openPort()
-{
-    click(QStringLiteral("cmdCom"));
-    return port().PortOpen() && control<QPushButton>(QStringLiteral("cmdCom"))->text() ==
-                                    QLatin1String("Close com port");
-}
-
-void WindowHarness::runEvents(int ms)
-{
-    QTest::qWait(ms);
-}
-
 QByteArray WindowHarness::wire(int quietMs)
 {
     QByteArray bytes;
     QElapsedTimer quiet;
-    quiet.start();
     QElapsedTimer total;
+    quiet.start();
     total.start();
     while (quiet.elapsed() < quietMs && total.elapsed() < 60000) {
         QTest::qWait(2);

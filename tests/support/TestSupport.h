@@ -1,22 +1,19 @@
 #pragma once
 
 #include "PtyPair.h"
+#include "link/MSComm.h"
 #include "ui/MainWindow.h"
 
+#include <QAbstractButton>
 #include <QByteArray>
 #include <QList>
 #include <QMessageBox>
-#include <QObject>
+#include <QPlainTextEdit>
 #include <QString>
+#include <QTest>
 #include <QTimer>
 
 #include <memory>
-
-class MSComm;
-class QAbstractButton;
-class QLabel;
-class QPlainTextEdit;
-class QLineEdit;
 
 // What a modal message box showed before the watcher closed it.
 struct SeenMessage {
@@ -40,7 +37,30 @@ private:
     QTimer m_timer;
 };
 
-// A main window whose port 1 (and, on request, port 2) is the slave of a pseudo-terminal.
+// A second reader on a port's device, opened before the utility opens it: tells when bytes from
+// the unit have reached the port without running the window's events.
+class SlaveProbe
+{
+public:
+    explicit SlaveProbe(const QString &path);
+    ~SlaveProbe();
+    SlaveProbe(const SlaveProbe &) = delete;
+    SlaveProbe &operator=(const SlaveProbe &) = delete;
+
+    int fd() const { return m_fd; }
+    bool waitForBytes(int timeoutMs = 2000) const;
+
+private:
+    const int m_fd;
+};
+
+// Empty when the sent-data log is the end of the hex echo of wire, everything that reached the
+// line: all of it, or cut to its last 380 characters (which may split a byte's digits) and added
+// to since.
+QString logMismatch(const QString &log, const QByteArray &wire);
+
+// A main window whose port 1 is the slave of a pseudo-terminal (through KV310_COM1, unset again
+// when the harness goes).
 class WindowHarness
 {
 public:
@@ -51,18 +71,20 @@ public:
     PtyPair &line() { return *m_line; }
     ModalWatcher &modals() { return m_modals; }
 
-    template <typename Control = QAbstractButton> Control *control(const QString &name) const;
-
-    MSComm &port() const;
-    QPlainTextEdit &log() const;
-    QString logText() const;
+    template <typename Control = QAbstractButton> Control *control(const QString &name) const
+    {
+        return m_window->findChild<Control *>(name);
+    }
+    MSComm &port() const { return *control<MSComm>(QStringLiteral("MSComm1")); }
+    QPlainTextEdit &log() const { return *control<QPlainTextEdit>(QStringLiteral("txtSent")); }
+    QString logText() const { return log().toPlainText(); }
 
     // Clicks a button as the engineer would; false when it is disabled or missing.
     bool click(const QString &name);
-    // Opens port 1 through the toggle; true when the window is in the Open state after it.
-    bool openPort();
+    // Opens the chosen port through the toggle; true when the window is in the Open state after.
+    bool openPort() { return click(QStringLiteral("cmdCom")) && port().PortOpen(); }
     // Lets pending events run for about ms milliseconds.
-    static void runEvents(int ms);
+    static void runEvents(int ms) { QTest::qWait(ms); }
     // The bytes the utility wrote, once the line goes quiet.
     QByteArray wire(int quietMs = 100);
 
@@ -70,11 +92,4 @@ private:
     std::unique_ptr<PtyPair> m_line;
     std::unique_ptr<MainWindow> m_window;
     ModalWatcher m_modals;
-    QByteArray m_previousCom1;
-    bool m_hadCom1 = false;
 };
-
-template <typename Control> Control *WindowHarness::control(const QString &name) const
-{
-    return m_window->findChild<Control *>(name);
-}
