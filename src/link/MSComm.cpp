@@ -1,6 +1,7 @@
 #include "MSComm.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <sys/ioctl.h>
 #endif
 
 namespace
@@ -88,7 +90,10 @@ QString MSComm::devicePathForPort(int port)
 void MSComm::setPortOpen(bool open)
 {
     if (!open) {
+        qint64 dropped = 0;
         if (m_serial.isOpen()) {
+            // After a failure the loss has been told already.
+            dropped = m_failure.isEmpty() ? unsentOutput() : 0;
             // Unsent bytes are dropped: closing a real port with output pending can block in
             // the driver for many seconds.
             m_serial.clear(QSerialPort::Output);
@@ -96,6 +101,8 @@ void MSComm::setPortOpen(bool open)
         }
         m_portOpen = false;
         m_failure.clear();
+        if (dropped > 0)
+            emit outputDropped(dropped);
         return;
     }
     if (m_portOpen)
@@ -176,11 +183,13 @@ void MSComm::setOutput(const QByteArray &bytes)
     throwIfUnusable();
     if (bytes.isEmpty())
         return;
+    // Until this call returns, these bytes are not in the log: a failure meanwhile does not
+    // count them as dropped.
+    m_unloggedOutput = bytes.size();
+    const auto logged = qScopeGuard([this] { m_unloggedOutput = 0; });
     if (m_serial.write(bytes) != bytes.size()) {
-        const QString reason = m_serial.errorString();
-        stopListening();
-        m_failure = reason;
-        throw CommError(CommErrorCode::WriteFailed, reason);
+        fail(m_serial.errorString());
+        throw CommError(CommErrorCode::WriteFailed, m_failure);
     }
     // Hand the bytes to the driver now, as far as it takes them; the rest drains in the
     // background without holding up the window.
@@ -226,6 +235,29 @@ qint64 MSComm::pendingOutput() const
     return m_serial.isOpen() ? m_serial.bytesToWrite() : 0;
 }
 
+qint64 MSComm::unsentOutput() const
+{
+    qint64 unsent = pendingOutput();
+#ifdef Q_OS_UNIX
+    // What the driver still holds; a pseudo-terminal's reader has it already and reports 0.
+    int queued = 0;
+    if (m_serial.isOpen() && ::ioctl(int(m_serial.handle()), TIOCOUTQ, &queued) == 0)
+        unsent += queued;
+#endif
+    return unsent;
+}
+
+void MSComm::fail(const QString &reason)
+{
+    if (!m_failure.isEmpty())
+        return;
+    m_failure = reason;
+    const qint64 dropped = unsentOutput() - m_unloggedOutput;
+    stopListening();
+    if (dropped > 0)
+        emit outputDropped(dropped);
+}
+
 void MSComm::onReadyRead()
 {
     if (m_rThreshold < 1 || m_serial.bytesAvailable() < m_rThreshold)
@@ -254,9 +286,10 @@ void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
         });
         return;
     }
-    m_failure = m_serial.errorString();
     if (readFailed || error == QSerialPort::WriteError)
-        stopListening();
+        fail(m_serial.errorString());
+    else
+        m_failure = m_serial.errorString();
 }
 
 // A device that has gone keeps signalling errors in a tight loop; close the handle, but leave

@@ -49,8 +49,10 @@ public:
 
     qint16 CommEvent() const { return m_commEvent; }
 
-    // Bytes handed to the port but not yet written to the device.
+    // Bytes handed to the port and still queued in the program.
     qint64 pendingOutput() const;
+    // Those, and what the driver holds for the device.
+    qint64 unsentOutput() const;
 
     // The device a port number stands for: KV310_COM1 / KV310_COM2 when set, else the
     // platform's first or second serial port.
@@ -61,10 +63,14 @@ signals:
     void OnComm();
     // Each successful write of setOutput, as one unit: tests and tools watch write boundaries.
     void outputWritten(const QByteArray &bytes);
+    // The last count bytes handed to the port never reached the device: the port was closed,
+    // or the device went, before they left.
+    void outputDropped(qint64 count);
 
 private:
     void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
+    void fail(const QString &reason);
     void stopListening();
     void throwIfUnusable() const;
 
@@ -77,4 +83,5 @@ private:
     qint16 m_commEvent = 0;
     // Why the open port can no longer be used (device gone, write error); empty while healthy.
     QString m_failure;
+    qint64 m_unloggedOutput = 0;
 };

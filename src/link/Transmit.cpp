@@ -4,6 +4,8 @@
 
 #include <QPlainTextEdit>
 
+#include <algorithm>
+
 QString hexEcho(const QByteArray &bytes)
 {
     static constexpr char Digits[] = "0123456789ABCDEF";
@@ -23,6 +25,11 @@ QString appendToSentLog(const QString &log, const QString &echo)
     if (log.size() < SentLog::CutThreshold)
         return log + echo;
     return log.right(SentLog::KeptLength) + echo;
+}
+
+QString withoutDroppedEcho(const QString &log, qint64 droppedBytes)
+{
+    return log.chopped(int(std::min<qint64>(log.size(), droppedBytes * 3)));
 }
 
 void sendToDevice(MSComm &port, QPlainTextEdit &txtSent, const QByteArray &deviceString)

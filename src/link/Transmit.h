@@ -20,6 +20,9 @@ QString hexEcho(const QByteArray &bytes);
 // The log's new text after sending bytes whose echo is given.
 QString appendToSentLog(const QString &log, const QString &echo);
 
+// The log's text once the last droppedBytes bytes it echoes are known never to have been sent.
+QString withoutDroppedEcho(const QString &log, qint64 droppedBytes);
+
 // Writes the device string to the port in one write, then echoes it into the sent-data log.
 // A failed write throws CommError and leaves the log as it was.
 void sendToDevice(MSComm &port, QPlainTextEdit &txtSent, const QByteArray &deviceString);

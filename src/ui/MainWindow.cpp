@@ -217,6 +217,7 @@ void MainWindow::connectHandlers()
     connect(cmdPollKey, &QPushButton::clicked, this, &MainWindow::cmdPollKeyClicked);
     connect(tmrPoll, &QTimer::timeout, this, &MainWindow::tmrPollTimer);
     connect(MSComm1, &MSComm::OnComm, this, &MainWindow::MSComm1OnComm);
+    connect(MSComm1, &MSComm::outputDropped, this, &MainWindow::MSComm1OutputDropped);
 }
 
 template <typename Work> void MainWindow::handle(const QString &what, Work &&work) noexcept
@@ -337,4 +338,13 @@ void MainWindow::tmrPollTimer()
 void MainWindow::MSComm1OnComm()
 {
     handle(tr("Reading the keypad"), [this] { receiveKeyStatus(*MSComm1, keyIndicators()); });
+}
+
+void MainWindow::MSComm1OutputDropped(qint64 count)
+{
+    // The log shows what went over the line: text still queued when the port closed or the
+    // device went never did.
+    handle(tr("Updating the log"), [this, count] {
+        txtSent->setPlainText(withoutDroppedEcho(txtSent->toPlainText(), count));
+    });
 }

@@ -52,6 +52,7 @@ private:
     void cmdPollKeyClicked();
     void tmrPollTimer();
     void MSComm1OnComm();
+    void MSComm1OutputDropped(qint64 count);
 
     // Runs a handler's work; a failure that leaves it is told, never passed to the event loop.
     template <typename Work> void handle(const QString &what, Work &&work) noexcept;
