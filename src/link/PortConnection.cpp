@@ -43,9 +43,9 @@ void closePort(MSComm &port, const ConnectionControls &controls)
 
 void openPort(MSComm &port, const ConnectionControls &controls)
 {
-    const QString settings = settingsForRate(controls.optBaud0->isChecked());
+    const QString settings = settingsForRate(controls.optBaud0()->isChecked());
     const QString portText =
-        controls.optPort0->isChecked() ? QStringLiteral("1") : QStringLiteral("2");
+        controls.optPort0()->isChecked() ? QStringLiteral("1") : QStringLiteral("2");
     port.setSettings(settings);
     port.setCommPort(static_cast<qint16>(portText.toShort()));
     port.setRThreshold(1);

@@ -17,8 +17,10 @@ struct ConnectionControls {
     std::array<QAbstractButton *, 4> options{};
     // cmdClear, cmdBanner, cmdHome, cmdNewLine, cmdRipple, cmdSend, cmdGetKey, cmdPollKey.
     std::array<QAbstractButton *, 8> commands{};
-    QAbstractButton *optPort0 = nullptr;
-    QAbstractButton *optBaud0 = nullptr;
+
+    // The two choices read when the port opens.
+    QAbstractButton *optPort0() const { return options[0]; }
+    QAbstractButton *optBaud0() const { return options[2]; }
 };
 
 namespace ConnectionText

@@ -250,8 +250,6 @@ ConnectionControls MainWindow::connectionControls() const
     controls.options = {optPort[0], optPort[1], optBaud[0], optBaud[1]};
     controls.commands = {cmdClear,  cmdBanner, cmdHome,   cmdNewLine,
                          cmdRipple, cmdSend,   cmdGetKey, cmdPollKey};
-    controls.optPort0 = optPort[0];
-    controls.optBaud0 = optBaud[0];
     return controls;
 }
 
