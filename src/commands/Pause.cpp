@@ -99,9 +99,9 @@ bool Pause::wait(std::chrono::milliseconds duration)
 {
     if (m_ended)
         return false;
-    const Clock::time_point deadline = Clock::now() + duration;
-    if (Clock::now() >= deadline)
+    if (duration <= std::chrono::milliseconds::zero())
         return true;
+    const Clock::time_point deadline = Clock::now() + duration;
 
     QEventLoop loop;
     const Alarm alarm(loop, deadline);
