@@ -14,23 +14,20 @@
 #include <QCoreApplication>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 
 namespace
 {
 
-// --help and --version must work without a display too.
-bool needsNoDisplay(int argc, char **argv)
+constexpr int UsageErrorStatus = 2;
+
+QStringList argumentList(int argc, char **argv)
 {
-    for (int index = 1; index < argc; ++index) {
-        for (const char *option : {"--headless", "--help", "-h", "--help-all", "--version", "-v"}) {
-            if (std::strcmp(argv[index], option) == 0)
-                return true;
-        }
-    }
-    return false;
+    QStringList arguments;
+    for (int index = 0; index < argc; ++index)
+        arguments.append(QString::fromLocal8Bit(argv[index]));
+    return arguments;
 }
 
 void printFirstLine(const QString &line)
@@ -44,18 +41,12 @@ void printFirstLine(const QString &line)
 int main(int argc, char *argv[])
 {
     SignalWatcher signalWatcher;
-    const std::unique_ptr<QCoreApplication> app =
-        needsNoDisplay(argc, argv) ? std::make_unique<QCoreApplication>(argc, argv)
-                                   : std::make_unique<QApplication>(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("kv310-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
-
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Simulated KV310 display unit on a pseudo-terminal. Prints the port path "
                        "on the first line of standard output."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption headlessOption(
         QStringLiteral("headless"),
         QStringLiteral("No window: report on standard output, read commands on standard input."));
@@ -66,6 +57,26 @@ int main(int argc, char *argv[])
         QStringLiteral("no-pace"),
         QStringLiteral("Take and send bytes as fast as possible instead of at the line speed."));
     parser.addOptions({headlessOption, linkOption, noPaceOption});
+
+    // Read before the application exists: help, version, mistakes and --headless need no display.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const bool parsed = parser.parse(argumentList(argc, argv));
+    if (!parsed || !parser.positionalArguments().isEmpty()) {
+        const QString error = parsed ? QStringLiteral("Unexpected argument '%1'.")
+                                           .arg(parser.positionalArguments().constFirst())
+                                     : parser.errorText();
+        std::fprintf(stderr, "kv310-sim: %s\nTry 'kv310-sim --help' for more information.\n",
+                     qPrintable(error));
+        return UsageErrorStatus;
+    }
+    const bool needsNoDisplay = parser.isSet(headlessOption) || parser.isSet(helpOption) ||
+                                parser.isSet(QStringLiteral("help-all")) ||
+                                parser.isSet(versionOption);
+    const std::unique_ptr<QCoreApplication> app =
+        needsNoDisplay ? std::make_unique<QCoreApplication>(argc, argv)
+                       : std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kv310-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KV310_VERSION));
     parser.process(*app);
 
     PtyEndpoint endpoint(parser.isSet(noPaceOption) ? PtyEndpoint::Pacing::Off
