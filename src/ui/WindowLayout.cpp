@@ -20,6 +20,8 @@ QFont windowFont()
 void setUpApplication(QApplication &application)
 {
     application.setApplicationName(QStringLiteral("kv310-test"));
+    // Wayland compositors find the window's icon and menu entry through the desktop entry's name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kv310-test"));
     // Fusion looks the same on every desktop, so the fixed layout fits everywhere.
     if (QStyle *style = QStyleFactory::create(QStringLiteral("Fusion")))
         application.setStyle(style);
