@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build tree and checks where its files land, both from the
-# package itself and from `cmake --install` into a temporary root.
+# Builds the Debian package from a build tree and checks it as Debian and a user would: where its
+# files land (from the package and from `cmake --install`), lintian, the desktop entries, the
+# AppStream metainfo, the manual pages, and both programs' command line without a display.
 set -euo pipefail
 build=$(cd "${1:?usage: check-package.sh BUILD_DIR}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+metainfo=usr/share/metainfo/eu.veltorlcd.kv310_test.metainfo.xml
 expected=(
     usr/bin/kv310-test
     usr/bin/kv310-sim
@@ -14,6 +16,11 @@ expected=(
     usr/share/icons/hicolor/16x16/apps/kv310-test.png
     usr/share/icons/hicolor/32x32/apps/kv310-test.png
     usr/share/icons/hicolor/scalable/apps/kv310-test.svg
+    usr/share/man/man1/kv310-test.1.gz
+    usr/share/man/man1/kv310-sim.1.gz
+    usr/share/doc/kv310-test/copyright
+    usr/share/doc/kv310-test/changelog.gz
+    "$metainfo"
 )
 fail() { echo "FAIL: $*" >&2; exit 1; }
 check_tree() {
@@ -29,11 +36,55 @@ check_tree "$work/root" "cmake --install"
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >/dev/null)
 deb=$(ls "$work"/pkg/*.deb)
 dpkg-deb -x "$deb" "$work/deb"
-check_tree "$work/deb" "package"
+root=$work/deb
+check_tree "$root" "package"
 depends=$(dpkg-deb -f "$deb" Depends)
 for needed in libqt6widgets6 libqt6serialport6 qt6-qpa-plugins; do
     grep -q "$needed" <<<"$depends" || fail "package does not depend on $needed: $depends"
 done
-grep -q '^Exec=kv310-test$' "$work/deb/usr/share/applications/kv310-test.desktop" ||
+grep -q '^Exec=kv310-test$' "$root/usr/share/applications/kv310-test.desktop" ||
     fail "desktop entry does not start kv310-test"
+
+# Lintian: information tags are allowed, errors and warnings are not.
+lintian_out=$(lintian --fail-on error,warning --display-info --tag-display-limit 0 "$deb" 2>"$work/lintian.err") ||
+    fail "lintian: $lintian_out$(cat "$work/lintian.err")"
+
+for entry in "$root"/usr/share/applications/*.desktop; do
+    desktop-file-validate "$entry" || fail "desktop-file-validate: $entry"
+done
+appstream_out=$(appstreamcli validate --no-net "$root/$metainfo" 2>&1) ||
+    fail "appstreamcli validate: $appstream_out"
+! grep -E '^[EW]: ' <<<"$appstream_out" || fail "appstreamcli reports errors or warnings"
+
+# The version in project() is the one the package, the programs and the manual pages carry.
+version=$(dpkg-deb -f "$deb" Version)
+for page in kv310-test kv310-sim; do
+    warnings=$(zcat "$root/usr/share/man/man1/$page.1.gz" | groff -man -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "$page(1) does not render cleanly: $warnings"
+    zcat "$root/usr/share/man/man1/$page.1.gz" | head -1 | grep -qF "$version" ||
+        fail "$page(1) does not carry version $version"
+done
+zcat "$root/usr/share/doc/kv310-test/changelog.gz" | head -1 | grep -qF "($version)" ||
+    fail "the changelog's newest entry is not $version"
+grep -qF "<release version=\"$version\"" "$root/$metainfo" ||
+    fail "the metainfo has no release $version"
+
+# Over ssh, in a script or in CI there is no display: --help and --version still answer, and an
+# unknown option is refused with status 2 rather than a window or Qt's abort.
+no_display() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$@"; }
+for program in kv310-test kv310-sim; do
+    binary=$root/usr/bin/$program
+    [ "$(no_display "$binary" --version)" = "$program $version" ] ||
+        fail "$program --version does not print '$program $version'"
+    no_display "$binary" --help | grep -q -- '--version' || fail "$program --help"
+    status=0
+    no_display "$binary" --no-such-option >/dev/null 2>"$work/stderr" || status=$?
+    [ "$status" -eq 2 ] || fail "$program with an unknown option: status $status, not 2"
+    grep -q "no-such-option" "$work/stderr" || fail "$program does not name the unknown option"
+done
+no_display "$root/usr/bin/kv310-test" --help | grep -q 'KV310_COM1.*/dev/ttyS0' ||
+    fail "kv310-test --help does not tell KV310_COM1 and its default"
+
 echo "package $(basename "$deb"): ${#expected[@]} files in place; Depends: $depends"
+echo "lintian:"
+echo "${lintian_out:-  no tags}"

@@ -3,6 +3,8 @@
 # Debian packages the build, the tests and the window need.
 KV310_PACKAGES=(cmake g++ make pkg-config dpkg-dev file qt6-base-dev qt6-serialport-dev libqt6serialport6
     qt6-qpa-plugins fonts-liberation2 xvfb xauth)
+# What the package test checks the .deb, its desktop entries, metainfo and manual pages with.
+KV310_PACKAGES+=(lintian desktop-file-utils appstream groff-base)
 
 kv310_missing_packages() {
     local missing=()
