@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by run.sh, test.sh and bench.sh: installs what is missing and builds.
 
 # Debian packages the build, the tests and the window need.
@@ -38,6 +39,8 @@ kv310_build() {
     shift
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE="${KV310_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
     local targets=()
-    [ -n "${KV310_TARGETS:-}" ] && targets=(--target $KV310_TARGETS)
+    local names=()
+    read -ra names <<<"${KV310_TARGETS:-}"
+    [ "${#names[@]}" -eq 0 ] || targets=(--target "${names[@]}")
     cmake --build "$dir" --parallel "$(nproc)" "${targets[@]}"
 }
