@@ -8,16 +8,11 @@
 
 QString hexEcho(const QByteArray &bytes)
 {
-    static constexpr char Digits[] = "0123456789ABCDEF";
-    QString echo;
-    echo.reserve(bytes.size() * 3);
-    for (const char byte : bytes) {
-        const auto value = static_cast<unsigned char>(byte);
-        echo += QLatin1Char(Digits[value >> 4]);
-        echo += QLatin1Char(Digits[value & 0x0F]);
-        echo += QLatin1Char(' ');
-    }
-    return echo;
+    // Empty, not null, as the log text it is compared with.
+    if (bytes.isEmpty())
+        return QStringLiteral("");
+    // toHex puts the separator only between bytes; the log wants one after each.
+    return QString::fromLatin1(bytes.toHex(' ').toUpper()) + QLatin1Char(' ');
 }
 
 QString appendToSentLog(const QString &log, const QString &echo)
