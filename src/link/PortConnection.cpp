@@ -25,35 +25,35 @@ QString connectionFailureMessage(int code, int portNumber)
 namespace
 {
 
-template <std::size_t N>
-void setAllEnabled(const std::array<QAbstractButton *, N> &buttons, bool enabled)
+// The options can be changed only while the port is closed, the commands used only while it is
+// open.
+void showPortOpen(const ConnectionControls &controls, bool open)
 {
-    for (QAbstractButton *button : buttons)
-        button->setEnabled(enabled);
+    controls.cmdCom->setText(open ? ConnectionText::CloseCaption : ConnectionText::OpenCaption);
+    controls.lblComStatus->setText(open ? ConnectionText::OpenStatus
+                                        : ConnectionText::ClosedStatus);
+    for (QAbstractButton *option :
+         {controls.optPort[0], controls.optPort[1], controls.optBaud[0], controls.optBaud[1]})
+        option->setEnabled(!open);
+    for (QAbstractButton *command :
+         {controls.cmdClear, controls.cmdBanner, controls.cmdHome, controls.cmdNewLine,
+          controls.cmdRipple, controls.cmdSend, controls.cmdGetKey, controls.cmdPollKey})
+        command->setEnabled(open);
 }
 
 void closePort(MSComm &port, const ConnectionControls &controls)
 {
     port.setPortOpen(false);
-    controls.cmdCom->setText(ConnectionText::OpenCaption);
-    controls.lblComStatus->setText(ConnectionText::ClosedStatus);
-    setAllEnabled(controls.options, true);
-    setAllEnabled(controls.commands, false);
+    showPortOpen(controls, false);
 }
 
 void openPort(MSComm &port, const ConnectionControls &controls)
 {
-    const QString settings = settingsForRate(controls.optBaud0()->isChecked());
-    const QString portText =
-        controls.optPort0()->isChecked() ? QStringLiteral("1") : QStringLiteral("2");
-    port.setSettings(settings);
-    port.setCommPort(static_cast<qint16>(portText.toShort()));
+    port.setSettings(settingsForRate(controls.optBaud[0]->isChecked()));
+    port.setCommPort(controls.optPort[0]->isChecked() ? 1 : 2);
     port.setRThreshold(1);
     port.setPortOpen(true);
-    controls.cmdCom->setText(ConnectionText::CloseCaption);
-    controls.lblComStatus->setText(ConnectionText::OpenStatus);
-    setAllEnabled(controls.options, false);
-    setAllEnabled(controls.commands, true);
+    showPortOpen(controls, true);
 }
 
 } // namespace

@@ -13,14 +13,16 @@ class QLabel;
 struct ConnectionControls {
     QAbstractButton *cmdCom = nullptr;
     QLabel *lblComStatus = nullptr;
-    // optPort(0), optPort(1), optBaud(0), optBaud(1), in the order they are switched.
-    std::array<QAbstractButton *, 4> options{};
-    // cmdClear, cmdBanner, cmdHome, cmdNewLine, cmdRipple, cmdSend, cmdGetKey, cmdPollKey.
-    std::array<QAbstractButton *, 8> commands{};
-
-    // The two choices read when the port opens.
-    QAbstractButton *optPort0() const { return options[0]; }
-    QAbstractButton *optBaud0() const { return options[2]; }
+    std::array<QAbstractButton *, 2> optPort{};
+    std::array<QAbstractButton *, 2> optBaud{};
+    QAbstractButton *cmdClear = nullptr;
+    QAbstractButton *cmdBanner = nullptr;
+    QAbstractButton *cmdHome = nullptr;
+    QAbstractButton *cmdNewLine = nullptr;
+    QAbstractButton *cmdRipple = nullptr;
+    QAbstractButton *cmdSend = nullptr;
+    QAbstractButton *cmdGetKey = nullptr;
+    QAbstractButton *cmdPollKey = nullptr;
 };
 
 namespace ConnectionText

@@ -29,10 +29,10 @@ namespace
 {
 
 template <typename Control>
-Control *place(Control *control, const char *name, const QRect &geometry,
+Control *place(Control *control, const QString &name, const QRect &geometry,
                const QString &toolTip = {})
 {
-    control->setObjectName(QLatin1String(name));
+    control->setObjectName(name);
     control->setGeometry(geometry);
     control->setToolTip(toolTip);
     return control;
@@ -66,11 +66,6 @@ void tabToSelectedOption(QRadioButton *const (&group)[2])
     follow();
 }
 
-const char *const KeyLabelNames[KeyCount] = {"lblKey(0)", "lblKey(1)", "lblKey(2)",
-                                             "lblKey(3)", "lblKey(4)", "lblKey(5)"};
-const char *const KeyShapeNames[KeyCount] = {"shpKey(0)", "shpKey(1)", "shpKey(2)",
-                                             "shpKey(3)", "shpKey(4)", "shpKey(5)"};
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -96,10 +91,10 @@ MainWindow::~MainWindow()
 
 void MainWindow::createControls()
 {
-    const char *const advertNames[3] = {"lblAdvert(0)", "lblAdvert(1)", "lblAdvert(2)"};
     const QString advertTexts[3] = {AppInfo::Heading, AppInfo::Copyright, AppInfo::WebAddress};
     for (int index = 0; index < 3; ++index)
-        lblAdvert[index] = place(centredLabel(advertTexts[index], this), advertNames[index],
+        lblAdvert[index] = place(centredLabel(advertTexts[index], this),
+                                 QStringLiteral("lblAdvert(%1)").arg(index),
                                  twips(120, 120 + 240 * index, 4695, 255));
 
     fraComs = place(new QGroupBox(QStringLiteral("Communication"), this), "fraComs",
@@ -173,11 +168,26 @@ void MainWindow::createControls()
     for (int index = 0; index < KeyCount; ++index) {
         const int left = 1800 + 480 * index;
         const QString digit = QString::number(index + 1);
-        lblKey[index] =
-            place(centredLabel(digit + QStringLiteral(" ??"), fraKeys), KeyLabelNames[index],
-                  twips(left, 240, 375, 255), QStringLiteral("Key %1 status").arg(digit));
-        shpKey[index] = place(new Shape(fraKeys), KeyShapeNames[index], twips(left, 480, 375, 255));
+        m_keyIndicators.lblKey[index] =
+            place(centredLabel(digit + QStringLiteral(" ??"), fraKeys),
+                  QStringLiteral("lblKey(%1)").arg(index), twips(left, 240, 375, 255),
+                  QStringLiteral("Key %1 status").arg(digit));
+        m_keyIndicators.shpKey[index] =
+            place(new Shape(fraKeys), QStringLiteral("shpKey(%1)").arg(index),
+                  twips(left, 480, 375, 255));
     }
+    m_connectionControls = {cmdCom,
+                            lblComStatus,
+                            {optPort[0], optPort[1]},
+                            {optBaud[0], optBaud[1]},
+                            cmdClear,
+                            cmdBanner,
+                            cmdHome,
+                            cmdNewLine,
+                            cmdRipple,
+                            cmdSend,
+                            cmdGetKey,
+                            cmdPollKey};
 
     tmrPoll = new QTimer(this);
     tmrPoll->setObjectName(QStringLiteral("tmrPoll"));
@@ -242,29 +252,10 @@ void MainWindow::SendToDevice(const QByteArray &deviceString)
     sendToDevice(*MSComm1, *txtSent, deviceString);
 }
 
-ConnectionControls MainWindow::connectionControls() const
-{
-    ConnectionControls controls;
-    controls.cmdCom = cmdCom;
-    controls.lblComStatus = lblComStatus;
-    controls.options = {optPort[0], optPort[1], optBaud[0], optBaud[1]};
-    controls.commands = {cmdClear,  cmdBanner, cmdHome,   cmdNewLine,
-                         cmdRipple, cmdSend,   cmdGetKey, cmdPollKey};
-    return controls;
-}
-
-KeyIndicators MainWindow::keyIndicators() const
-{
-    KeyIndicators indicators;
-    std::copy(std::begin(shpKey), std::end(shpKey), indicators.shpKey.begin());
-    std::copy(std::begin(lblKey), std::end(lblKey), indicators.lblKey.begin());
-    return indicators;
-}
-
 void MainWindow::cmdComClicked()
 {
     handle(tr("Opening or closing the port"), [this] {
-        toggleConnection(*MSComm1, bPolling, connectionControls(), [this](const QString &text) {
+        toggleConnection(*MSComm1, bPolling, m_connectionControls, [this](const QString &text) {
             QMessageBox box(QMessageBox::NoIcon, AppInfo::ApplicationTitle, text, QMessageBox::Ok,
                             this);
             box.exec();
@@ -335,7 +326,7 @@ void MainWindow::tmrPollTimer()
 
 void MainWindow::MSComm1OnComm()
 {
-    handle(tr("Reading the keypad"), [this] { receiveKeyStatus(*MSComm1, keyIndicators()); });
+    handle(tr("Reading the keypad"), [this] { receiveKeyStatus(*MSComm1, m_keyIndicators); });
 }
 
 void MainWindow::MSComm1OutputDropped(qint64 count)

@@ -16,7 +16,6 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QTimer;
-class Shape;
 
 // The utility's only window: every control, the serial port component, the polling flag and the
 // transmit routine. Each handled event has one handler here; the work is done in link/ and
@@ -59,9 +58,6 @@ private:
 
     void SendToDevice(const QByteArray &deviceString);
 
-    ConnectionControls connectionControls() const;
-    KeyIndicators keyIndicators() const;
-
     QLabel *lblAdvert[3] = {};
     QGroupBox *fraComs = nullptr;
     QLabel *lblComStatus = nullptr;
@@ -83,10 +79,13 @@ private:
     QGroupBox *fraKeys = nullptr;
     QPushButton *cmdGetKey = nullptr;
     QPushButton *cmdPollKey = nullptr;
-    QLabel *lblKey[KeyCount] = {};
-    Shape *shpKey[KeyCount] = {};
+    // lblKey(i) and shpKey(i), lent to the keypad code.
+    KeyIndicators m_keyIndicators;
     QTimer *tmrPoll = nullptr;
     MSComm *MSComm1 = nullptr;
+
+    // The controls lent to the connection toggle.
+    ConnectionControls m_connectionControls;
 
     bool bPolling = false;
     Pause *m_pause = nullptr;
