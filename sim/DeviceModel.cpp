@@ -66,11 +66,6 @@ QList<DeviceEvent> DeviceModel::feed(const QByteArray &bytes)
     return events;
 }
 
-QString DeviceModel::line(int index) const
-{
-    return m_lines.value(index);
-}
-
 QChar DeviceModel::glyphFor(quint8 code)
 {
     if (code >= 0x20 && code <= 0x7D)

@@ -44,7 +44,6 @@ public:
 
     QList<DeviceEvent> feed(const QByteArray &bytes);
 
-    QString line(int index) const;
     QStringList lines() const { return m_lines; }
     int cursorLine() const { return m_cursorLine; }
     // Keeps counting past the last visible column; characters there are not shown.

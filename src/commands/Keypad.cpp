@@ -60,9 +60,6 @@ void pollTick(bool &bPolling, QTimer &tmrPoll, const DeviceSender &send)
         tmrPoll.stop();
         throw;
     }
-    // Restarting a running timer would add the handler's time to every interval.
-    if (tmrPoll.interval() != PollIntervalMs)
-        tmrPoll.setInterval(PollIntervalMs);
 }
 
 void receiveKeyStatus(MSComm &port, const KeyIndicators &indicators)

@@ -24,11 +24,6 @@ struct KeyIndicators {
 struct KeyLook {
     QColor fill;
     QString caption;
-
-    bool operator==(const KeyLook &other) const
-    {
-        return fill == other.fill && caption == other.caption;
-    }
 };
 
 namespace KeyColor

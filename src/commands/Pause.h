@@ -28,8 +28,6 @@ public:
     // later one.
     void end();
 
-    int depth() const { return static_cast<int>(m_waits.size()); }
-
 private:
     struct Wait {
         QEventLoop *loop;

@@ -4,18 +4,15 @@
 
 #include <stdexcept>
 
-// Error codes raised by the serial port component. The first two are the ones the connection
-// toggle tells the engineer about; the others only need to differ from them.
+// Error codes raised by the serial port component. The connection toggle tells the engineer about
+// InvalidPortNumber and PortInUse; the others only need to differ from them.
 namespace CommErrorCode
 {
 constexpr int InvalidPropertyValue = 380;
-constexpr int PortAlreadyOpen = 8000;
 constexpr int InvalidPortNumber = 8002;
 constexpr int PortInUse = 8005;
-constexpr int DeviceNotOpen = 8012;
 constexpr int CannotSetCommState = 8015;
 constexpr int PortNotOpen = 8018;
-constexpr int ReadFailed = 8020;
 constexpr int WriteFailed = 8021;
 } // namespace CommErrorCode
 

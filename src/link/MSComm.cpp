@@ -158,7 +158,6 @@ void MSComm::setSettings(const QString &settings)
         fields[2].trimmed() == QLatin1String("8") && fields[3].trimmed() == QLatin1String("1");
     if (!valid)
         throw CommError(CommErrorCode::InvalidPropertyValue, tr("Invalid property value"));
-    m_settings = settings;
     m_baudRate = rate;
 }
 

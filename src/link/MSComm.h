@@ -30,7 +30,6 @@ public:
     qint16 CommPort() const { return m_commPort; }
     void setCommPort(qint16 port);
 
-    QString Settings() const { return m_settings; }
     // Only "<rate>,N,8,1" with a standard rate is accepted.
     void setSettings(const QString &settings);
 
@@ -77,7 +76,6 @@ private:
     QSerialPort m_serial;
     bool m_portOpen = false;
     qint16 m_commPort = 1;
-    QString m_settings = QStringLiteral("9600,N,8,1");
     qint32 m_baudRate = 9600;
     qint16 m_rThreshold = 0;
     qint16 m_commEvent = 0;

@@ -16,16 +16,9 @@ public:
 
     void report(const QString &what, const QString &reason);
 
-    // How many failures were told, and how many were passed over while a box was open.
-    int shownCount() const { return m_shown; }
-    int suppressedCount() const { return m_suppressed; }
-
 signals:
     void failureShown(const QString &message);
 
 private:
-    QWidget *m_parent;
     bool m_showing = false;
-    int m_shown = 0;
-    int m_suppressed = 0;
 };
