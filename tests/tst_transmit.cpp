@@ -71,19 +71,6 @@ private slots:
         }
     }
 
-    void routineWritesOnceThenEchoes()
-    {
-        WindowHarness harness;
-        QVERIFY(harness.openPort());
-        harness.log().setPlainText(numberedLog(409));
-        QSignalSpy writes(&harness.port(), &MSComm::outputWritten);
-        sendToDevice(harness.port(), harness.log(), "\xfe\x80");
-        sendToDevice(harness.port(), harness.log(), "\x0c");
-        QCOMPARE(writesOf(writes), Writes({"\xfe\x80", "\x0c"}));
-        QCOMPARE(harness.wire(), QByteArray("\xfe\x80\x0c"));
-        QCOMPARE(harness.logText(), (numberedLog(409) + "FE 80 ").right(380) + "0C ");
-    }
-
     // Clicked while polling runs: polling stops, and each command is one write that the log
     // echoes exactly.
     void command_data()
