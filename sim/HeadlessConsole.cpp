@@ -1,31 +1,27 @@
 #include "HeadlessConsole.h"
 
 #include "Guarded.h"
+#include "InputLines.h"
 #include "Simulator.h"
 
-#include <QSocketNotifier>
-
-#include <array>
-#include <cerrno>
+#include <chrono>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace
 {
 
-// A line this long is not a command; dropping it keeps junk on the input from piling up.
+// A line this long is not a command.
 constexpr qsizetype MaxCommandLength = 1024;
 
 QString byteHex(quint8 byte)
 {
-    return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+    return hexBytes(QByteArray(1, char(byte)));
 }
 
 } // namespace
 
-HeadlessConsole::HeadlessConsole(Simulator &simulator, QObject *parent)
-    : QObject(parent), m_simulator(simulator), m_out(stdout)
+HeadlessConsole::HeadlessConsole(Simulator &simulator, Stamps stamps, QObject *parent)
+    : QObject(parent), m_simulator(simulator), m_stamps(stamps), m_out(stdout)
 {
     connect(&m_simulator, &Simulator::eventHandled, this, &HeadlessConsole::printEvent);
     connect(&m_simulator, &Simulator::replySent, this,
@@ -34,37 +30,13 @@ HeadlessConsole::HeadlessConsole(Simulator &simulator, QObject *parent)
 
 void HeadlessConsole::start()
 {
-    if (::fcntl(STDIN_FILENO, F_GETFD) < 0) {
-        QMetaObject::invokeMethod(this, &HeadlessConsole::quitRequested, Qt::QueuedConnection);
-        return;
-    }
-    m_inputNotifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
-    connect(m_inputNotifier, &QSocketNotifier::activated, this,
-            [this] { runGuarded("reading commands", [this] { onInputReadable(); }); });
-}
-
-void HeadlessConsole::onInputReadable()
-{
-    std::array<char, 4096> buffer{};
-    const ssize_t count = ::read(STDIN_FILENO, buffer.data(), buffer.size());
-    if (count < 0 && (errno == EAGAIN || errno == EINTR))
-        return;
-    if (count <= 0) {
-        m_inputNotifier->setEnabled(false);
-        emit quitRequested();
-        return;
-    }
-    m_pendingInput.append(buffer.data(), count);
-    qsizetype end = 0;
-    while ((end = m_pendingInput.indexOf('\n')) >= 0) {
-        const QByteArray command = m_pendingInput.left(end);
-        m_pendingInput.remove(0, end + 1);
-        runCommand(QString::fromUtf8(command).trimmed());
-    }
-    if (m_pendingInput.size() > MaxCommandLength) {
-        std::fprintf(stderr, "error: command too long, ignored\n");
-        m_pendingInput.clear();
-    }
+    auto *input = new InputLines(MaxCommandLength, this);
+    connect(input, &InputLines::ended, this, &HeadlessConsole::quitRequested);
+    connect(input, &InputLines::lineTooLong, this,
+            [] { std::fprintf(stderr, "error: command too long, ignored\n"); });
+    connect(input, &InputLines::lineRead, this, [this](const QByteArray &line) {
+        runGuarded("reading commands", [&] { runCommand(QString::fromUtf8(line).trimmed()); });
+    });
 }
 
 void HeadlessConsole::runCommand(const QString &command)
@@ -106,5 +78,12 @@ void HeadlessConsole::printScreen()
 
 void HeadlessConsole::printLine(const QString &line)
 {
+    if (m_stamps == Stamps::Monotonic) {
+        const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now().time_since_epoch());
+        m_out << QStringLiteral("%1.%2 ")
+                     .arg(now.count() / 1000000)
+                     .arg(now.count() % 1000000, 6, 10, QLatin1Char('0'));
+    }
     m_out << line << Qt::endl;
 }

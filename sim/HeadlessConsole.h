@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
 #include <QTextStream>
 
-class QSocketNotifier;
 class Simulator;
 struct DeviceEvent;
 
@@ -15,7 +13,11 @@ class HeadlessConsole : public QObject
     Q_OBJECT
 
 public:
-    explicit HeadlessConsole(Simulator &simulator, QObject *parent = nullptr);
+    // Monotonic: each line after the port's starts with the time it was written, in seconds of
+    // the monotonic clock (CLOCK_MONOTONIC), for measuring from another process.
+    enum class Stamps { None, Monotonic };
+
+    HeadlessConsole(Simulator &simulator, Stamps stamps, QObject *parent = nullptr);
 
     void start();
 
@@ -23,14 +25,12 @@ signals:
     void quitRequested();
 
 private:
-    void onInputReadable();
     void runCommand(const QString &command);
     void printEvent(const DeviceEvent &event);
     void printScreen();
     void printLine(const QString &line);
 
     Simulator &m_simulator;
+    const Stamps m_stamps;
     QTextStream m_out;
-    QSocketNotifier *m_inputNotifier = nullptr;
-    QByteArray m_pendingInput;
 };

@@ -94,8 +94,7 @@ void SimWindow::showLineSpeed(int baud)
 
 void SimWindow::showKeys(quint8 keys)
 {
-    const QString hex = QStringLiteral("%1").arg(keys, 2, 16, QLatin1Char('0')).toUpper();
-    m_keysLabel->setText(tr("Key status byte: %1").arg(hex));
+    m_keysLabel->setText(tr("Key status byte: %1").arg(hexBytes(QByteArray(1, char(keys)))));
 }
 
 void SimWindow::refreshDisplay()

@@ -56,7 +56,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption noPaceOption(
         QStringLiteral("no-pace"),
         QStringLiteral("Take and send bytes as fast as possible instead of at the line speed."));
-    parser.addOptions({headlessOption, linkOption, noPaceOption});
+    const QCommandLineOption timestampsOption(
+        QStringLiteral("timestamps"),
+        QStringLiteral("With --headless: start each line after the port path with the time it was "
+                       "written, in seconds of the monotonic clock."));
+    parser.addOptions({headlessOption, linkOption, noPaceOption, timestampsOption});
 
     // Read before the application exists: help, version, mistakes and --headless need no display.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -101,7 +105,9 @@ int main(int argc, char *argv[])
     std::optional<HeadlessConsole> console;
     std::optional<SimWindow> window;
     if (parser.isSet(headlessOption)) {
-        console.emplace(simulator);
+        console.emplace(simulator, parser.isSet(timestampsOption)
+                                       ? HeadlessConsole::Stamps::Monotonic
+                                       : HeadlessConsole::Stamps::None);
         QObject::connect(&*console, &HeadlessConsole::quitRequested, app.get(),
                          &QCoreApplication::quit);
         console->start();

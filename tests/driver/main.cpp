@@ -9,6 +9,7 @@
 //   usage         processor time used so far, user and system, in microseconds
 // Failures told in a message box are announced as "box <text>" lines.
 
+#include "InputLines.h"
 #include "link/MSComm.h"
 #include "ui/FailureReporter.h"
 #include "ui/MainWindow.h"
@@ -18,12 +19,10 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstdio>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace
 {
@@ -45,32 +44,17 @@ class Driver : public QObject
 public:
     explicit Driver(MainWindow &window) : m_window(window)
     {
-        connect(&m_input, &QSocketNotifier::activated, this, &Driver::readInput);
+        // Queued, so that a command that pauses lets the later ones run in its pauses.
+        connect(
+            &m_input, &InputLines::lineRead, this,
+            [this](const QByteArray &line) { run(QString::fromUtf8(line)); }, Qt::QueuedConnection);
+        // Whoever drove us is gone: end as the title bar would.
+        connect(&m_input, &InputLines::ended, &window, &QWidget::close);
         connect(window.failureReporter(), &FailureReporter::failureShown, this,
                 [](const QString &message) { reply(QStringLiteral("box ") + message); });
     }
 
 private:
-    void readInput()
-    {
-        char buffer[4096];
-        const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (count <= 0) {
-            // Whoever drove us is gone: end as the title bar would.
-            m_input.setEnabled(false);
-            m_window.close();
-            return;
-        }
-        m_pending.append(buffer, count);
-        for (qsizetype end; (end = m_pending.indexOf('\n')) >= 0;) {
-            const QString line = QString::fromUtf8(m_pending.left(end));
-            m_pending.remove(0, end + 1);
-            // Queued, so that a command that pauses lets the later ones run in its pauses.
-            QMetaObject::invokeMethod(
-                this, [this, line] { run(line); }, Qt::QueuedConnection);
-        }
-    }
-
     void run(const QString &line)
     {
         const QString command = line.section(QLatin1Char(' '), 0, 0);
@@ -112,8 +96,7 @@ private:
     }
 
     MainWindow &m_window;
-    QSocketNotifier m_input{STDIN_FILENO, QSocketNotifier::Read};
-    QByteArray m_pending;
+    InputLines m_input;
 };
 
 } // namespace
