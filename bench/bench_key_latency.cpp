@@ -40,20 +40,12 @@ void click(const QWidget &window, const char *name)
     QTest::mouseClick(window.findChild<QAbstractButton *>(QLatin1String(name)), Qt::LeftButton);
 }
 
-// A real event loop: QTest::qWait sleeps between its turns and would delay the poll timer.
-void runFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 std::optional<Run> measureOnce(int baud, QRandomGenerator &random)
 {
     Sim unit;
     if (!unit.isValid())
         return std::nullopt;
-    qputenv("KV310_COM1", QByteArray::fromStdString(unit.portPath()));
+    qputenv("KV310_COM1", unit.portPath().toLocal8Bit());
     const auto window = std::make_unique<MainWindow>();
     window->show();
     click(*window, baud == 9600 ? "optBaud(1)" : "optBaud(0)");
@@ -92,7 +84,8 @@ std::optional<Run> measureOnce(int baud, QRandomGenerator &random)
     });
 
     click(*window, "cmdPollKey");
-    runFor(500);
+    // A real event loop: QTest::qWait sleeps between its turns and would delay the poll timer.
+    runFor(std::chrono::milliseconds(500));
     nextChange.start(0);
     // A change that never shows ends the run short.
     QTimer::singleShot(int(Changes) * 2000, &loop, &QEventLoop::quit);

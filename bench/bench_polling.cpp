@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace Bench;
@@ -33,21 +32,19 @@ std::optional<Run> measureOnce(int baud)
     Driver utility(unit.portPath());
     if (!utility.waitReady() || !utility.openPort(baud) || !utility.click("cmdPollKey"))
         return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-
-    std::size_t cursor = 0;
-    unit.skipAll(cursor);
+    runFor(std::chrono::milliseconds(500));
+    unit.takeLines();
     const auto before = utility.processorSeconds();
     const Clock::time_point start = Clock::now();
-    std::this_thread::sleep_for(Span);
+    runFor(Span);
     const auto after = utility.processorSeconds();
     const double seconds = msBetween(start, Clock::now()) / 1e3;
     if (!before || !after)
         return std::nullopt;
 
     std::vector<Clock::time_point> requests;
-    for (const Line &line : unit.process().take(cursor)) {
-        if (line.text.compare(0, 9, "rx FE F0 ") == 0)
+    for (const Stamped &line : unit.takeStamped()) {
+        if (line.text.startsWith("rx FE F0 "))
             requests.push_back(line.at);
     }
     std::vector<double> intervals;
@@ -69,8 +66,9 @@ std::optional<Run> measureOnce(int baud)
 
 } // namespace
 
-int main()
+int main(int argc, char *argv[])
 {
+    const QCoreApplication application(argc, argv);
     bool allMet = true;
     for (const int baud : {9600, 2400}) {
         std::vector<double> means;

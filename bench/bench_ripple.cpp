@@ -17,8 +17,9 @@ constexpr long RippleBytes = 75;
 
 } // namespace
 
-int main()
+int main(int argc, char *argv[])
 {
+    const QCoreApplication application(argc, argv);
     Sim unit;
     if (!unit.isValid())
         return couldNotMeasure("bench_ripple", "the simulated unit did not start");
@@ -29,15 +30,14 @@ int main()
     std::vector<double> seconds;
     std::vector<double> processor;
     for (int run = 1; run <= Runs; ++run) {
-        std::size_t cursor = 0;
-        unit.skipAll(cursor);
+        unit.takeLines();
         const auto before = utility.processorSeconds();
         const Clock::time_point start = Clock::now();
         // Answered once the handler returns, after the last pause.
         const bool clicked = utility.click("cmdRipple");
         const Clock::time_point end = Clock::now();
         const auto after = utility.processorSeconds();
-        if (!before || !clicked || !after || !unit.waitForBytes(cursor, RippleBytes, 2000))
+        if (!before || !clicked || !after || !unit.waitForBytes(RippleBytes, 2000))
             return couldNotMeasure("bench_ripple", "a ripple failed");
         const double wall = msBetween(start, end) / 1e3;
         seconds.push_back(wall);

@@ -6,8 +6,6 @@
 #include "BenchSupport.h"
 
 #include <cstdio>
-#include <string>
-#include <thread>
 #include <vector>
 
 using namespace Bench;
@@ -26,9 +24,9 @@ constexpr double LimitSeconds = Bytes * 10.0 / Baud;
 // Our own bound for "still answering": a click handled within it feels immediate.
 constexpr double ClickGoalMs = 100.0;
 
-std::string sendText()
+QByteArray sendText()
 {
-    std::string text;
+    QByteArray text;
     for (long index = 0; index < TextLength; ++index)
         text += char('A' + index % 26);
     return text;
@@ -36,8 +34,9 @@ std::string sendText()
 
 } // namespace
 
-int main()
+int main(int argc, char *argv[])
 {
+    const QCoreApplication application(argc, argv);
     Sim unit;
     if (!unit.isValid())
         return couldNotMeasure("bench_throughput", "the simulated unit did not start");
@@ -50,21 +49,20 @@ int main()
     std::vector<double> sendClickMs;
     std::vector<double> homeClickMs;
     for (int run = 1; run <= Runs; ++run) {
-        std::size_t cursor = 0;
-        unit.skipAll(cursor);
+        unit.takeLines();
         const Clock::time_point start = Clock::now();
         if (!utility.click("cmdSend"))
             return couldNotMeasure("bench_throughput", "Send was not clicked");
         sendClickMs.push_back(msBetween(start, Clock::now()));
 
         for (int click = 1; click <= HomeClicks; ++click) {
-            std::this_thread::sleep_until(start + click * ClickEvery);
+            runUntil(start + click * ClickEvery);
             const Clock::time_point clicked = Clock::now();
             if (!utility.click("cmdHome"))
                 return couldNotMeasure("bench_throughput", "Home was not clicked");
             homeClickMs.push_back(msBetween(clicked, Clock::now()));
         }
-        const auto last = unit.waitForBytes(cursor, Bytes, 20000);
+        const auto last = unit.waitForBytes(Bytes, 20000);
         if (!last)
             return couldNotMeasure("bench_throughput", "the unit did not take every byte");
         drains.push_back(msBetween(start, *last) / 1e3);

@@ -1,3 +1,4 @@
+#include "LineProcess.h"
 #include "common/AppInfo.h"
 #include "common/Shape.h"
 #include "ui/MainWindow.h"
@@ -5,7 +6,6 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 
@@ -17,15 +17,10 @@ class EndToEndTest : public QObject
 private slots:
     void bannerAndKeysThroughTheSimulatedUnit()
     {
-        QProcess sim;
-        QStringList lines;
-        connect(&sim, &QProcess::readyReadStandardOutput, &sim, [&] {
-            while (sim.canReadLine())
-                lines.append(QString::fromUtf8(sim.readLine()).chopped(1));
-        });
-        sim.start(QStringLiteral(KV310_SIM_PATH), {QStringLiteral("--headless")});
-        QTRY_VERIFY_WITH_TIMEOUT(!lines.isEmpty(), 10000);
-        qputenv("KV310_COM1", lines.first().toLocal8Bit());
+        LineProcess sim(QStringLiteral(KV310_SIM_PATH), {QStringLiteral("--headless")});
+        const auto port = sim.nextLine(8000);
+        QVERIFY(port);
+        qputenv("KV310_COM1", *port);
 
         MainWindow window;
         window.show();
@@ -34,12 +29,10 @@ private slots:
         };
         click("cmdCom");
         click("cmdBanner");
-        QTRY_VERIFY_WITH_TIMEOUT(lines.contains(QStringLiteral("|%1|").arg(AppInfo::WebAddress)) &&
-                                     lines.contains(QStringLiteral("|  Test utility  |")),
-                                 10000);
-
-        sim.write("keys 05\n");
-        QTRY_VERIFY_WITH_TIMEOUT(lines.contains(QStringLiteral("keys 05")), 10000);
+        // The waits run the event loop, so the window sends meanwhile.
+        QVERIFY(sim.waitForLine('|' + AppInfo::WebAddress.toUtf8() + '|'));
+        QVERIFY(sim.waitForLine("|  Test utility  |"));
+        QVERIFY(sim.send("keys 05", "keys 05"));
         click("cmdGetKey");
         const QStringList expected{"1 on", "2 off", "3 on", "4 off", "5 off", "6 off"};
         for (int index = 0; index < 6; ++index) {
@@ -51,9 +44,8 @@ private slots:
                      index == 0 || index == 2 ? QColor(255, 0, 0) : QColor(0, 255, 0));
         }
 
-        sim.write("quit\n");
-        QVERIFY(sim.waitForFinished(10000));
-        QCOMPARE(sim.exitCode(), 0);
+        sim.send("quit");
+        QVERIFY(sim.endsCleanly(5000));
         qunsetenv("KV310_COM1");
     }
 };

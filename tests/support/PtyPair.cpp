@@ -22,17 +22,10 @@ bool ready(int fd, short events, int timeoutMs)
 
 PtyPair::PtyPair() : m_master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK))
 {
-    if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0)
-        m_slavePath = QString::fromLocal8Bit(ptsname(m_master));
+    if (grantpt(masterFd()) == 0 && unlockpt(masterFd()) == 0)
+        m_slavePath = QString::fromLocal8Bit(ptsname(masterFd()));
     else
         closeMaster();
-}
-
-void PtyPair::closeMaster()
-{
-    if (m_master >= 0)
-        ::close(m_master);
-    m_master = -1;
 }
 
 QByteArray PtyPair::readWaiting(qsizetype limit)
@@ -40,7 +33,8 @@ QByteArray PtyPair::readWaiting(qsizetype limit)
     QByteArray bytes;
     char buffer[4096];
     for (ssize_t count = 1; count > 0 && bytes.size() < limit;) {
-        count = ::read(m_master, buffer, std::min<qsizetype>(sizeof buffer, limit - bytes.size()));
+        count =
+            ::read(masterFd(), buffer, std::min<qsizetype>(sizeof buffer, limit - bytes.size()));
         if (count > 0)
             bytes.append(buffer, count);
     }
@@ -54,7 +48,7 @@ QByteArray PtyPair::collect(qsizetype count, int quietMs, int timeoutMs)
     clock.start();
     for (qint64 left = timeoutMs; bytes.size() < count && left > 0;
          left = timeoutMs - clock.elapsed()) {
-        const QByteArray more = ready(m_master, POLLIN, int(qMin<qint64>(quietMs, left)))
+        const QByteArray more = ready(masterFd(), POLLIN, int(qMin<qint64>(quietMs, left)))
                                     ? readWaiting(count - bytes.size())
                                     : "";
         if (more.isEmpty())
@@ -69,12 +63,12 @@ bool PtyPair::write(const QByteArray &bytes)
     qsizetype done = 0;
     QElapsedTimer clock;
     clock.start();
-    while (m_master >= 0 && done < bytes.size() && clock.elapsed() < 5000) {
-        const ssize_t count = ::write(m_master, bytes.constData() + done, bytes.size() - done);
+    while (isValid() && done < bytes.size() && clock.elapsed() < 5000) {
+        const ssize_t count = ::write(masterFd(), bytes.constData() + done, bytes.size() - done);
         if (count > 0)
             done += count;
         else if (errno == EAGAIN)
-            ready(m_master, POLLOUT, 10);
+            ready(masterFd(), POLLOUT, 10);
         else
             return false;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FdHandle.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -10,13 +12,10 @@ class PtyPair
 {
 public:
     PtyPair();
-    ~PtyPair() { closeMaster(); }
-    PtyPair(const PtyPair &) = delete;
-    PtyPair &operator=(const PtyPair &) = delete;
 
-    bool isValid() const { return m_master >= 0; }
+    bool isValid() const { return m_master.isValid(); }
     QString slavePath() const { return m_slavePath; }
-    int masterFd() const { return m_master; }
+    int masterFd() const { return m_master.get(); }
 
     // Everything the utility writes until the line has been quiet for quietMs, or timeoutMs
     // have passed.
@@ -39,16 +38,16 @@ public:
     termios lineSettings() const
     {
         termios settings{};
-        tcgetattr(m_master, &settings);
+        tcgetattr(m_master.get(), &settings);
         return settings;
     }
 
     // Hangs up the line: the unit is gone.
-    void closeMaster();
+    void closeMaster() { m_master.reset(); }
 
 private:
     QByteArray collect(qsizetype count, int quietMs, int timeoutMs);
 
-    int m_master = -1;
+    FdHandle m_master;
     QString m_slavePath;
 };

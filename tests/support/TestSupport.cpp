@@ -1,7 +1,5 @@
 #include "TestSupport.h"
 
-#include "link/Transmit.h"
-
 #include <QApplication>
 #include <QElapsedTimer>
 
@@ -32,24 +30,38 @@ SlaveProbe::SlaveProbe(const QString &path)
 {
 }
 
-SlaveProbe::~SlaveProbe()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 bool SlaveProbe::waitForBytes(int timeoutMs) const
 {
-    pollfd descriptor{m_fd, POLLIN, 0};
-    return m_fd >= 0 && ::poll(&descriptor, 1, timeoutMs) > 0 && (descriptor.revents & POLLIN);
+    pollfd descriptor{m_fd.get(), POLLIN, 0};
+    return ::poll(&descriptor, 1, timeoutMs) > 0 && (descriptor.revents & POLLIN);
 }
 
 QString logMismatch(const QString &log, const QByteArray &wire)
 {
-    const QString echo = hexEcho(wire);
-    if (echo.endsWith(log) && log.size() >= qMin<qsizetype>(echo.size(), 383))
+    // Two upper-case digits and a space per byte, as the log shows them.
+    const QString echo = QString::fromLatin1(wire.toHex(' ').toUpper()) +
+                         (wire.isEmpty() ? QString() : QStringLiteral(" "));
+    if (echo.right(log.size()) == log && log.size() >= qMin<qsizetype>(echo.size(), 383))
         return {};
     return QStringLiteral("log ...%1\nline ...%2").arg(log.right(90), echo.right(90));
+}
+
+namespace
+{
+
+QStringList driverCommand(QStringList wrapper)
+{
+    return wrapper << QStringLiteral(KV310_DRIVER_PATH);
+}
+
+} // namespace
+
+DriverProcess::DriverProcess(const QString &com1, const QStringList &wrapper)
+    : LineProcess(driverCommand(wrapper).constFirst(), driverCommand(wrapper).mid(1),
+                  {QStringLiteral("KV310_COM1=") + com1,
+                   QStringLiteral("QT_QPA_PLATFORM=") +
+                       qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("offscreen"))})
+{
 }
 
 WindowHarness::WindowHarness() : m_line(std::make_unique<PtyPair>())
@@ -81,7 +93,8 @@ QByteArray WindowHarness::wire(int quietMs)
     QElapsedTimer total;
     quiet.start();
     total.start();
-    while (quiet.elapsed() < quietMs && total.elapsed() < 60000) {
+    // Output that never ends is a fault, and must not stall the test.
+    while (quiet.elapsed() < quietMs && total.elapsed() < 10000) {
         QTest::qWait(2);
         const QByteArray more = m_line->readWaiting();
         if (!more.isEmpty()) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FdHandle.h"
+#include "LineProcess.h"
 #include "PtyPair.h"
 #include "link/MSComm.h"
 #include "ui/MainWindow.h"
@@ -43,21 +45,26 @@ class SlaveProbe
 {
 public:
     explicit SlaveProbe(const QString &path);
-    ~SlaveProbe();
-    SlaveProbe(const SlaveProbe &) = delete;
-    SlaveProbe &operator=(const SlaveProbe &) = delete;
 
-    int fd() const { return m_fd; }
+    int fd() const { return m_fd.get(); }
     bool waitForBytes(int timeoutMs = 2000) const;
 
 private:
-    const int m_fd;
+    const FdHandle m_fd;
 };
 
 // Empty when the sent-data log is the end of the hex echo of wire, everything that reached the
 // line: all of it, or cut to its last 380 characters (which may split a byte's digits) and added
 // to since.
 QString logMismatch(const QString &log, const QByteArray &wire);
+
+// The real window in a child process (tests/driver), driven through its standard input, with its
+// port 1 at com1; wrapper is a program, with its arguments, to run it under.
+class DriverProcess : public LineProcess
+{
+public:
+    explicit DriverProcess(const QString &com1 = {}, const QStringList &wrapper = {});
+};
 
 // A main window whose port 1 is the slave of a pseudo-terminal (through KV310_COM1, unset again
 // when the harness goes).

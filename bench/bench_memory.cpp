@@ -1,0 +1,63 @@
+// Poll Key runs against the simulated unit for ten minutes (KV310_SOAK_MINUTES to change it) and
+// the resident memory of the window's program is sampled each minute: it must stay where it
+// started.
+
+#include "BenchSupport.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace Bench;
+
+namespace
+{
+
+constexpr double MemoryGoalMiB = 60.0;
+// "Flat": less than this much more resident at the end of polling than at its start.
+constexpr double GrowthGoalMiB = 0.5;
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const QCoreApplication application(argc, argv);
+    const int minutes = qEnvironmentVariableIsSet("KV310_SOAK_MINUTES")
+                            ? std::max(1, qEnvironmentVariableIntValue("KV310_SOAK_MINUTES"))
+                            : 10;
+    Sim unit;
+    if (!unit.isValid())
+        return couldNotMeasure("bench_memory", "the simulated unit did not start");
+    Driver utility(unit.portPath());
+    if (!utility.waitReady() || !utility.openPort(9600) || !utility.click("cmdPollKey"))
+        return couldNotMeasure("bench_memory", "polling did not start");
+    const qint64 pid = utility.process().processId();
+    const Clock::time_point start = Clock::now();
+    std::vector<double> residentMiB;
+    long requests = 0;
+    // The first sample once polling has settled, then one a minute.
+    for (int minute = 0; minute <= minutes; ++minute) {
+        runUntil(start + std::chrono::minutes(minute) + std::chrono::seconds(minute == 0 ? 5 : 0));
+        const auto resident = statusMiB(pid, "VmRSS");
+        if (!resident)
+            return couldNotMeasure("bench_memory", "the window is gone");
+        residentMiB.push_back(*resident);
+        for (const Stamped &line : unit.takeStamped())
+            requests += line.text.startsWith("rx FE F0 ");
+        std::fprintf(stderr, "polling, minute %d: resident %.2f MiB, %ld requests so far\n", minute,
+                     *resident, requests);
+    }
+    const auto peak = statusMiB(pid, "VmHWM");
+    // Ten a second, give or take the first and last.
+    if (!peak || requests < minutes * 600 - 10)
+        return couldNotMeasure("bench_memory", "polling stalled during the soak");
+
+    const double growth = residentMiB.back() - residentMiB.front();
+    const bool peakMet = *peak < MemoryGoalMiB;
+    const bool flat = growth < GrowthGoalMiB;
+    const std::string soak = std::to_string(minutes) + " min of polling";
+    figure("memory", "peak resident after " + soak, *peak, 1, "MiB", "< 60 MiB", peakMet);
+    figure("memory", "resident growth over " + soak, growth, 2, "MiB", "< 0.5 MiB (flat)", flat);
+    series("memory", "resident each minute of polling", "MiB", residentMiB, 2);
+    return peakMet && flat ? 0 : 1;
+}
