@@ -191,25 +191,16 @@ public:
     // The "ready" line: the window is shown and the event loop runs.
     bool waitReady() { return waitForLine("ready", 10000).has_value(); }
 
-    // Sends a command and returns its answer. Failure boxes are told on standard error.
-    std::optional<QByteArray> ask(const QByteArray &command, int timeoutMs = 20000)
+    bool click(const QByteArray &button)
     {
-        send(command);
-        while (const auto line = nextLine(timeoutMs)) {
-            if (!line->startsWith("box "))
-                return line;
-            std::fprintf(stderr, "the window told: %s\n", line->constData() + 4);
-        }
-        return std::nullopt;
+        return ask("click " + button, 20000) == "clicked " + button;
     }
-
-    bool click(const QByteArray &button) { return ask("click " + button) == "clicked " + button; }
 
     // Port 1 opened at baud through the window's own controls.
     bool openPort(int baud)
     {
         return click(baud == 9600 ? "optBaud(1)" : "optBaud(0)") && click("cmdCom") &&
-               ask("state").value_or("").startsWith("state open=1");
+               expect("state", "state open=1");
     }
 
     // Its user and system processor time so far, in seconds.

@@ -169,18 +169,18 @@ private slots:
         QFETCH(QByteArray, command);
         PtyPair line;
         DriverProcess child(line.slavePath());
-        QVERIFY(child.send("state", "state") && child.send("click cmdCom", "clicked cmdCom"));
+        QVERIFY(child.expect("click cmdCom", "clicked") && child.expect("state", "state open=1"));
         QByteArray wire;
         if (activity == Ripple) {
             QVERIFY(child.send("click cmdRipple"));
-            QCOMPARE(wire = line.read(5, 5000), RippleStart.left(5));
+            QCOMPARE(wire = line.read(5, 3000), RippleStart.left(5));
         } else if (activity == Polling) {
             QVERIFY(child.send("click cmdPollKey"));
-            QCOMPARE(wire = line.read(6, 5000), QByteArray("\xfe\xf0").repeated(3));
+            QCOMPARE(wire = line.read(6, 3000), QByteArray("\xfe\xf0").repeated(3));
         } else {
             // Nobody reads: the line's buffer fills and the rest waits in the utility.
-            QVERIFY(child.send("text " + longText()) &&
-                    child.send("click cmdSend", "clicked cmdSend"));
+            QVERIFY(child.expect("text " + longText(), "text set") &&
+                    child.expect("click cmdSend", "clicked"));
         }
         QElapsedTimer clock;
         clock.start();
@@ -230,7 +230,7 @@ private slots:
             DriverProcess child(path,
                                 {setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
             // The state comes back first: the click is held by the message box its failure brought.
-            QVERIFY(child.send("click cmdCom") && child.send("state", "state open=0 polling=0"));
+            QVERIFY(child.send("click cmdCom") && child.expect("state", "state open=0 polling=0"));
             QVERIFY(!child.lines().contains("clicked cmdCom"));
             QVERIFY(child.send("click cmdExit") && child.endsCleanly(2500));
             QCOMPARE(line.readAll(100), QByteArray());
@@ -260,7 +260,8 @@ private slots:
             path.clear();
         } else {
             holder = std::make_unique<DriverProcess>(path);
-            QVERIFY(holder->send("click cmdCom") && holder->send("state", "state open=1"));
+            QVERIFY(holder->expect("click cmdCom", "clicked") &&
+                    holder->expect("state", "state open=1"));
         }
         WindowHarness harness;
         const auto unset = qScopeGuard([] { qunsetenv("KV310_COM2"); });
@@ -366,7 +367,7 @@ private slots:
         heartbeat.start(20);
 
         QVERIFY(harness.click("cmdPollKey"));
-        QTRY_VERIFY_WITH_TIMEOUT(noiseSent == noise.size() && (flood || answered >= 10), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(noiseSent == noise.size() && (flood || answered >= 10), 30000);
         QVERIFY(harness.window().isPolling());
         QVERIFY(harness.click("cmdHome"));
         for (int seen = -1; seen != events; WindowHarness::runEvents(300))
@@ -449,7 +450,7 @@ private slots:
             ++done;
         };
         QTimer::singleShot(0, &steps, step);
-        QTRY_VERIFY_WITH_TIMEOUT(done == 500, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(done == 500, 30000);
 
         if (harness.port().PortOpen())
             QVERIFY(harness.click("cmdCom"));

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 
 #include <fcntl.h>
@@ -62,6 +63,16 @@ DriverProcess::DriverProcess(const QString &com1, const QStringList &wrapper)
                    QStringLiteral("QT_QPA_PLATFORM=") +
                        qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("offscreen"))})
 {
+}
+
+std::optional<QByteArray> DriverProcess::ask(const QByteArray &command, int timeoutMs)
+{
+    send(command);
+    const QDeadlineTimer deadline(timeoutMs);
+    auto answer = nextLine(timeoutMs);
+    while (answer && (answer->startsWith("box ") || *answer == "ready"))
+        answer = nextLine(int(deadline.remainingTime()));
+    return answer;
 }
 
 WindowHarness::WindowHarness() : m_line(std::make_unique<PtyPair>())

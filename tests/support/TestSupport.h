@@ -64,6 +64,14 @@ class DriverProcess : public LineProcess
 {
 public:
     explicit DriverProcess(const QString &com1 = {}, const QStringList &wrapper = {});
+
+    // Sends a command and waits for its answer, passing over "ready" and the failure boxes told.
+    std::optional<QByteArray> ask(const QByteArray &command, int timeoutMs = 8000);
+    // Whether a command's answer starts with answer.
+    bool expect(const QByteArray &command, const QByteArray &answer)
+    {
+        return ask(command).value_or(QByteArray()).startsWith(answer);
+    }
 };
 
 // A main window whose port 1 is the slave of a pseudo-terminal (through KV310_COM1, unset again
