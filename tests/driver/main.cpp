@@ -3,8 +3,6 @@
 //   click NAME    clicks a button; answered once its handler has returned
 //   text STRING   sets the text of txtSend
 //   close         closes the window, as its title bar would
-//   quit          ends the event loop without telling the window
-//   log           the text of the sent-data log
 //   state         whether the port is open and polling runs
 //   usage         processor time used so far, user and system, in microseconds
 // Failures told in a message box are announced as "box <text>" lines.
@@ -18,7 +16,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <cstdio>
@@ -73,12 +70,6 @@ private:
         } else if (command == QLatin1String("close")) {
             m_window.close();
             reply(QStringLiteral("closed"));
-        } else if (command == QLatin1String("quit")) {
-            QCoreApplication::exit(0);
-            reply(QStringLiteral("quitting"));
-        } else if (command == QLatin1String("log")) {
-            reply(QStringLiteral("log ") +
-                  m_window.findChild<QPlainTextEdit *>(QStringLiteral("txtSent"))->toPlainText());
         } else if (command == QLatin1String("state")) {
             const bool open = m_window.findChild<MSComm *>(QStringLiteral("MSComm1"))->PortOpen();
             reply(QStringLiteral("state open=%1 polling=%2")

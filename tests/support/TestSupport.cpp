@@ -4,26 +4,87 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
+#include <stdlib.h>
 
-ModalWatcher::ModalWatcher(QObject *parent) : QObject(parent)
+namespace
 {
-    connect(&m_timer, &QTimer::timeout, this, &ModalWatcher::check);
-    m_timer.start(5);
+
+bool ready(int fd, short events, int timeoutMs)
+{
+    pollfd descriptor{fd, events, 0};
+    return ::poll(&descriptor, 1, timeoutMs) > 0 && (descriptor.revents & events);
 }
 
-void ModalWatcher::check()
+QStringList driverCommand(QStringList wrapper)
 {
-    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    if (!box || !box->isVisible())
-        return;
-    SeenMessage seen{box->windowTitle(), box->text(), box->icon(), {}};
-    for (const QAbstractButton *button : box->buttons())
-        seen.buttons.append(button->text());
-    messages.append(seen);
-    box->done(QMessageBox::Ok);
+    return wrapper << QStringLiteral(KV310_DRIVER_PATH);
+}
+
+} // namespace
+
+PtyPair::PtyPair() : m_master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK))
+{
+    if (grantpt(masterFd()) == 0 && unlockpt(masterFd()) == 0)
+        m_slavePath = QString::fromLocal8Bit(ptsname(masterFd()));
+}
+
+QByteArray PtyPair::readWaiting(qsizetype limit)
+{
+    QByteArray bytes;
+    char buffer[4096];
+    for (ssize_t count = 1; count > 0 && bytes.size() < limit;) {
+        count =
+            ::read(masterFd(), buffer, std::min<qsizetype>(sizeof buffer, limit - bytes.size()));
+        bytes.append(buffer, qMax<ssize_t>(count, 0));
+    }
+    return bytes;
+}
+
+QByteArray PtyPair::collect(qsizetype count, int quietMs, int timeoutMs)
+{
+    QByteArray bytes;
+    const QDeadlineTimer deadline(timeoutMs);
+    while (bytes.size() < count && !deadline.hasExpired() &&
+           ready(masterFd(), POLLIN, int(qMin<qint64>(quietMs, deadline.remainingTime())))) {
+        const QByteArray more = readWaiting(count - bytes.size());
+        if (more.isEmpty())
+            break;
+        bytes += more;
+    }
+    return bytes;
+}
+
+bool PtyPair::write(const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    const QDeadlineTimer deadline(5000);
+    while (masterFd() >= 0 && done < bytes.size() && !deadline.hasExpired()) {
+        const ssize_t count = ::write(masterFd(), bytes.constData() + done, bytes.size() - done);
+        if (count < 0 && errno != EAGAIN)
+            return false;
+        done += qMax<ssize_t>(count, 0);
+        if (count < 0)
+            ready(masterFd(), POLLOUT, 10);
+    }
+    return done == bytes.size();
+}
+
+ModalWatcher::ModalWatcher()
+{
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        SeenMessage seen{box->windowTitle(), box->text(), box->icon(), {}};
+        for (const QAbstractButton *button : box->buttons())
+            seen.buttons.append(button->text());
+        messages.append(seen);
+        box->done(QMessageBox::Ok);
+    });
+    m_timer.start(5);
 }
 
 SlaveProbe::SlaveProbe(const QString &path)
@@ -33,8 +94,7 @@ SlaveProbe::SlaveProbe(const QString &path)
 
 bool SlaveProbe::waitForBytes(int timeoutMs) const
 {
-    pollfd descriptor{m_fd.get(), POLLIN, 0};
-    return ::poll(&descriptor, 1, timeoutMs) > 0 && (descriptor.revents & POLLIN);
+    return ready(m_fd.get(), POLLIN, timeoutMs);
 }
 
 QString logMismatch(const QString &log, const QByteArray &wire)
@@ -46,16 +106,6 @@ QString logMismatch(const QString &log, const QByteArray &wire)
         return {};
     return QStringLiteral("log ...%1\nline ...%2").arg(log.right(90), echo.right(90));
 }
-
-namespace
-{
-
-QStringList driverCommand(QStringList wrapper)
-{
-    return wrapper << QStringLiteral(KV310_DRIVER_PATH);
-}
-
-} // namespace
 
 DriverProcess::DriverProcess(const QString &com1, const QStringList &wrapper)
     : LineProcess(driverCommand(wrapper).constFirst(), driverCommand(wrapper).mid(1),
@@ -75,7 +125,7 @@ std::optional<QByteArray> DriverProcess::ask(const QByteArray &command, int time
     return answer;
 }
 
-WindowHarness::WindowHarness() : m_line(std::make_unique<PtyPair>())
+WindowHarness::WindowHarness()
 {
     qputenv("KV310_COM1", m_line->slavePath().toLocal8Bit());
     m_window = std::make_unique<MainWindow>();
@@ -101,17 +151,15 @@ QByteArray WindowHarness::wire(int quietMs)
 {
     QByteArray bytes;
     QElapsedTimer quiet;
-    QElapsedTimer total;
     quiet.start();
-    total.start();
     // Output that never ends is a fault, and must not stall the test.
-    while (quiet.elapsed() < quietMs && total.elapsed() < 10000) {
+    for (const QDeadlineTimer deadline(10000);
+         quiet.elapsed() < quietMs && !deadline.hasExpired();) {
         QTest::qWait(2);
         const QByteArray more = m_line->readWaiting();
-        if (!more.isEmpty()) {
-            bytes += more;
+        if (!more.isEmpty())
             quiet.restart();
-        }
+        bytes += more;
     }
     return bytes;
 }

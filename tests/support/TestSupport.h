@@ -2,20 +2,59 @@
 
 #include "FdHandle.h"
 #include "LineProcess.h"
-#include "PtyPair.h"
 #include "link/MSComm.h"
 #include "ui/MainWindow.h"
 
 #include <QAbstractButton>
-#include <QByteArray>
-#include <QList>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QString>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+#include <termios.h>
+
+// A pseudo-terminal whose master side the test holds; the utility opens the slave as its port.
+class PtyPair
+{
+public:
+    PtyPair();
+
+    QString slavePath() const { return m_slavePath; }
+    int masterFd() const { return m_master.get(); }
+
+    // Everything the utility writes until the line has been quiet for quietMs, or timeoutMs
+    // have passed.
+    QByteArray readAll(int quietMs = 100, int timeoutMs = 3000)
+    {
+        return collect(1 << 30, quietMs, timeoutMs);
+    }
+    // Exactly count bytes, or fewer if timeoutMs pass first.
+    QByteArray read(int count, int timeoutMs = 3000)
+    {
+        return collect(count, timeoutMs, timeoutMs);
+    }
+    // Bytes already waiting (at most limit), without waiting for more.
+    QByteArray readWaiting(qsizetype limit = 1 << 30);
+    // Writes to the utility, as the unit would.
+    bool write(const QByteArray &bytes);
+
+    // The line settings the utility applied to its end.
+    termios lineSettings() const
+    {
+        termios settings{};
+        tcgetattr(masterFd(), &settings);
+        return settings;
+    }
+    // Hangs up the line: the unit is gone.
+    void closeMaster() { m_master.reset(); }
+
+private:
+    QByteArray collect(qsizetype count, int quietMs, int timeoutMs);
+
+    FdHandle m_master;
+    QString m_slavePath;
+};
 
 // What a modal message box showed before the watcher closed it.
 struct SeenMessage {
@@ -28,14 +67,11 @@ struct SeenMessage {
 // Closes every modal message box as soon as it shows, remembering what it said.
 class ModalWatcher : public QObject
 {
-    Q_OBJECT
-
 public:
-    explicit ModalWatcher(QObject *parent = nullptr);
+    ModalWatcher();
     QList<SeenMessage> messages;
 
 private:
-    void check();
     QTimer m_timer;
 };
 
@@ -45,7 +81,6 @@ class SlaveProbe
 {
 public:
     explicit SlaveProbe(const QString &path);
-
     int fd() const { return m_fd.get(); }
     bool waitForBytes(int timeoutMs = 2000) const;
 
@@ -104,7 +139,7 @@ public:
     QByteArray wire(int quietMs = 100);
 
 private:
-    std::unique_ptr<PtyPair> m_line;
+    std::unique_ptr<PtyPair> m_line = std::make_unique<PtyPair>();
     std::unique_ptr<MainWindow> m_window;
     ModalWatcher m_modals;
 };
