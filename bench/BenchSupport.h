@@ -213,4 +213,14 @@ public:
     }
 };
 
+// The simulated unit and the window on one line, port 1 open at baud.
+struct Rig {
+    explicit Rig(int baud) : open(unit.isValid() && utility.waitReady() && utility.openPort(baud))
+    {
+    }
+    Sim unit;
+    Driver utility{unit.portPath()};
+    const bool open;
+};
+
 } // namespace Bench

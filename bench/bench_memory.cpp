@@ -25,13 +25,10 @@ int main(int argc, char *argv[])
     const int minutes = qEnvironmentVariableIsSet("KV310_SOAK_MINUTES")
                             ? std::max(1, qEnvironmentVariableIntValue("KV310_SOAK_MINUTES"))
                             : 10;
-    Sim unit;
-    if (!unit.isValid())
-        return couldNotMeasure("bench_memory", "the simulated unit did not start");
-    Driver utility(unit.portPath());
-    if (!utility.waitReady() || !utility.openPort(9600) || !utility.click("cmdPollKey"))
+    Rig rig(9600);
+    if (!rig.open || !rig.utility.click("cmdPollKey"))
         return couldNotMeasure("bench_memory", "polling did not start");
-    const qint64 pid = utility.process().processId();
+    const qint64 pid = rig.utility.process().processId();
     const Clock::time_point start = Clock::now();
     std::vector<double> residentMiB;
     long requests = 0;
@@ -42,7 +39,7 @@ int main(int argc, char *argv[])
         if (!resident)
             return couldNotMeasure("bench_memory", "the window is gone");
         residentMiB.push_back(*resident);
-        for (const Stamped &line : unit.takeStamped())
+        for (const Stamped &line : rig.unit.takeStamped())
             requests += line.text.startsWith("rx FE F0 ");
         std::fprintf(stderr, "polling, minute %d: resident %.2f MiB, %ld requests so far\n", minute,
                      *resident, requests);

@@ -26,24 +26,21 @@ struct Run {
 
 std::optional<Run> measureOnce(int baud)
 {
-    Sim unit;
-    if (!unit.isValid())
-        return std::nullopt;
-    Driver utility(unit.portPath());
-    if (!utility.waitReady() || !utility.openPort(baud) || !utility.click("cmdPollKey"))
+    Rig rig(baud);
+    if (!rig.open || !rig.utility.click("cmdPollKey"))
         return std::nullopt;
     runFor(std::chrono::milliseconds(500));
-    unit.takeLines();
-    const auto before = utility.processorSeconds();
+    rig.unit.takeLines();
+    const auto before = rig.utility.processorSeconds();
     const Clock::time_point start = Clock::now();
     runFor(Span);
-    const auto after = utility.processorSeconds();
+    const auto after = rig.utility.processorSeconds();
     const double seconds = msBetween(start, Clock::now()) / 1e3;
     if (!before || !after)
         return std::nullopt;
 
     std::vector<Clock::time_point> requests;
-    for (const Stamped &line : unit.takeStamped()) {
+    for (const Stamped &line : rig.unit.takeStamped()) {
         if (line.text.startsWith("rx FE F0 "))
             requests.push_back(line.at);
     }

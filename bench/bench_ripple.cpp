@@ -20,24 +20,21 @@ constexpr long RippleBytes = 75;
 int main(int argc, char *argv[])
 {
     const QCoreApplication application(argc, argv);
-    Sim unit;
-    if (!unit.isValid())
-        return couldNotMeasure("bench_ripple", "the simulated unit did not start");
-    Driver utility(unit.portPath());
-    if (!utility.waitReady() || !utility.openPort(9600))
+    Rig rig(9600);
+    if (!rig.open)
         return couldNotMeasure("bench_ripple", "the port did not open");
 
     std::vector<double> seconds;
     std::vector<double> processor;
     for (int run = 1; run <= Runs; ++run) {
-        unit.takeLines();
-        const auto before = utility.processorSeconds();
+        rig.unit.takeLines();
+        const auto before = rig.utility.processorSeconds();
         const Clock::time_point start = Clock::now();
         // Answered once the handler returns, after the last pause.
-        const bool clicked = utility.click("cmdRipple");
+        const bool clicked = rig.utility.click("cmdRipple");
         const Clock::time_point end = Clock::now();
-        const auto after = utility.processorSeconds();
-        if (!before || !clicked || !after || !unit.waitForBytes(RippleBytes, 2000))
+        const auto after = rig.utility.processorSeconds();
+        if (!before || !clicked || !after || !rig.unit.waitForBytes(RippleBytes, 2000))
             return couldNotMeasure("bench_ripple", "a ripple failed");
         const double wall = msBetween(start, end) / 1e3;
         seconds.push_back(wall);

@@ -37,32 +37,28 @@ QByteArray sendText()
 int main(int argc, char *argv[])
 {
     const QCoreApplication application(argc, argv);
-    Sim unit;
-    if (!unit.isValid())
-        return couldNotMeasure("bench_throughput", "the simulated unit did not start");
-    Driver utility(unit.portPath());
-    if (!utility.waitReady() || !utility.openPort(Baud) ||
-        utility.ask("text " + sendText()) != "text set")
+    Rig rig(Baud);
+    if (!rig.open || rig.utility.ask("text " + sendText()) != "text set")
         return couldNotMeasure("bench_throughput", "the window did not take the text");
 
     std::vector<double> drains;
     std::vector<double> sendClickMs;
     std::vector<double> homeClickMs;
     for (int run = 1; run <= Runs; ++run) {
-        unit.takeLines();
+        rig.unit.takeLines();
         const Clock::time_point start = Clock::now();
-        if (!utility.click("cmdSend"))
+        if (!rig.utility.click("cmdSend"))
             return couldNotMeasure("bench_throughput", "Send was not clicked");
         sendClickMs.push_back(msBetween(start, Clock::now()));
 
         for (int click = 1; click <= HomeClicks; ++click) {
             runUntil(start + click * ClickEvery);
             const Clock::time_point clicked = Clock::now();
-            if (!utility.click("cmdHome"))
+            if (!rig.utility.click("cmdHome"))
                 return couldNotMeasure("bench_throughput", "Home was not clicked");
             homeClickMs.push_back(msBetween(clicked, Clock::now()));
         }
-        const auto last = unit.waitForBytes(Bytes, 20000);
+        const auto last = rig.unit.waitForBytes(Bytes, 20000);
         if (!last)
             return couldNotMeasure("bench_throughput", "the unit did not take every byte");
         drains.push_back(msBetween(start, *last) / 1e3);
