@@ -10,14 +10,9 @@
 
 using namespace Bench;
 
-namespace
-{
-
 constexpr double MemoryGoalMiB = 60.0;
 // "Flat": less than this much more resident at the end of polling than at its start.
 constexpr double GrowthGoalMiB = 0.5;
-
-} // namespace
 
 int main(int argc, char *argv[])
 {

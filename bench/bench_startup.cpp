@@ -9,14 +9,9 @@
 
 using namespace Bench;
 
-namespace
-{
-
 constexpr int Runs = 5;
 constexpr double StartGoalMs = 300.0;
 constexpr double MemoryGoalMiB = 60.0;
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
