@@ -4,58 +4,89 @@
 #include "ui/MainWindow.h"
 #include "ui/WindowLayout.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
-#include <QPushButton>
+#include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
 
-// The utility and the simulated unit on one line, as run.sh wires them.
+// The utility and `kv310-sim --headless --link` on one line, as run.sh wires them.
 class EndToEndTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void bannerAndKeysThroughTheSimulatedUnit()
+    void initTestCase() { WindowLayout::setUpApplication(*qApp); }
+    void throughTheSimulatedUnit_data()
     {
-        LineProcess sim(QStringLiteral(KV310_SIM_PATH), {QStringLiteral("--headless")});
+        QTest::addColumn<bool>("terminate");
+        QTest::newRow("quit") << false;
+        QTest::newRow("SIGTERM") << true;
+    }
+    void throughTheSimulatedUnit()
+    {
+        QFETCH(bool, terminate);
+        QTemporaryDir directory;
+        const QString link = directory.filePath(QStringLiteral("kv310"));
+        LineProcess sim(QStringLiteral(KV310_SIM_PATH),
+                        {QStringLiteral("--headless"), QStringLiteral("--link"), link});
         const auto port = sim.nextLine(8000);
         QVERIFY(port);
-        qputenv("KV310_COM1", *port);
+        QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromLocal8Bit(*port));
+        qputenv("KV310_COM1", link.toLocal8Bit());
 
         MainWindow window;
         window.show();
-        const auto click = [&window](const char *name) {
-            window.findChild<QPushButton *>(QLatin1String(name))->click();
+        const auto click = [&window](const QString &name) {
+            window.findChild<QAbstractButton *>(name)->click();
         };
+        const auto send = [&](const QString &text) {
+            window.findChild<QLineEdit *>(QStringLiteral("txtSend"))->setText(text);
+            click("cmdSend");
+        };
+        click("optBaud(0)");
         click("cmdCom");
         click("cmdBanner");
         // The waits run the event loop, so the window sends meanwhile.
         QVERIFY(sim.waitForLine('|' + AppInfo::WebAddress.toUtf8() + '|'));
         QVERIFY(sim.waitForLine("|  Test utility  |"));
         QVERIFY(sim.send("keys 05", "keys 05"));
+        // About a second of line time at 2400 before the reply; only a lower bound, as a busy
+        // machine is slower.
+        QElapsedTimer clock;
+        clock.start();
+        send(QString(240, QLatin1Char('x')));
+        click("cmdClear");
+        send("Hello");
         click("cmdGetKey");
-        const QStringList expected{"1 on", "2 off", "3 on", "4 off", "5 off", "6 off"};
+        for (const char *line : {"rx 0C clear", "|Hello           |", "|                |",
+                                 "rx FE F0 key-status request", "tx 05"})
+            QVERIFY2(sim.waitForLine(line, 10000) == line, line);
         for (int index = 0; index < 6; ++index) {
+            const bool on = index == 0 || index == 2;
             const QString name = QStringLiteral("(%1)").arg(index);
-            const auto *label = window.findChild<QLabel *>(QStringLiteral("lblKey") + name);
-            const auto *circle = window.findChild<Shape *>(QStringLiteral("shpKey") + name);
-            QTRY_COMPARE_WITH_TIMEOUT(label->text(), expected[index], 10000);
-            QCOMPARE(circle->fillColor(),
-                     index == 0 || index == 2 ? QColor(255, 0, 0) : QColor(0, 255, 0));
+            QTRY_COMPARE_WITH_TIMEOUT(window.findChild<QLabel *>("lblKey" + name)->text(),
+                                      QStringLiteral("%1 %2").arg(index + 1).arg(on ? "on" : "off"),
+                                      10000);
+            QCOMPARE(window.findChild<Shape *>("shpKey" + name)->fillColor(),
+                     QColor(on ? Qt::red : Qt::green));
         }
+        QVERIFY2(clock.elapsed() >= 800, qPrintable(QString::number(clock.elapsed())));
 
-        sim.send("quit");
+        // The port the window still holds open must not keep the simulator alive.
+        if (terminate)
+            sim.process().terminate();
+        else
+            sim.send("quit");
         QVERIFY(sim.endsCleanly(5000));
+        QVERIFY(!QFileInfo(link).isSymLink());
         qunsetenv("KV310_COM1");
     }
 };
 
-int main(int argc, char *argv[])
-{
-    QApplication application(argc, argv);
-    WindowLayout::setUpApplication(application);
-    EndToEndTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(EndToEndTest)
 
 #include "tst_end_to_end.moc"
