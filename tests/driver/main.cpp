@@ -4,7 +4,6 @@
 //   text STRING   sets the text of txtSend
 //   close         closes the window, as its title bar would
 //   state         whether the port is open and polling runs
-//   usage         processor time used so far, user and system, in microseconds
 // Failures told in a message box are announced as "box <text>" lines.
 
 #include "InputLines.h"
@@ -19,21 +18,14 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <sys/resource.h>
 
 namespace
 {
 
 void reply(const QString &line)
 {
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, bytes.size(), stdout);
+    std::puts(qUtf8Printable(line));
     std::fflush(stdout);
-}
-
-qint64 microseconds(const timeval &time)
-{
-    return qint64(time.tv_sec) * 1000000 + time.tv_usec;
 }
 
 class Driver : public QObject
@@ -58,10 +50,8 @@ private:
         const QString argument = line.section(QLatin1Char(' '), 1);
         if (command == QLatin1String("click")) {
             auto *button = m_window.findChild<QAbstractButton *>(argument);
-            if (!button)
-                return reply(QStringLiteral("error no button ") + argument);
-            if (!button->isEnabled())
-                return reply(QStringLiteral("disabled ") + argument);
+            if (!button || !button->isEnabled())
+                return reply((button ? "disabled " : "error no button ") + argument);
             button->click();
             reply(QStringLiteral("clicked ") + argument);
         } else if (command == QLatin1String("text")) {
@@ -75,12 +65,6 @@ private:
             reply(QStringLiteral("state open=%1 polling=%2")
                       .arg(int(open))
                       .arg(int(m_window.isPolling())));
-        } else if (command == QLatin1String("usage")) {
-            rusage usage{};
-            getrusage(RUSAGE_SELF, &usage);
-            reply(QStringLiteral("usage %1 %2")
-                      .arg(microseconds(usage.ru_utime))
-                      .arg(microseconds(usage.ru_stime)));
         } else {
             reply(QStringLiteral("error unknown command ") + command);
         }
