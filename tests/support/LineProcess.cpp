@@ -4,14 +4,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
-LineProcess::LineProcess(const QString &program, const QStringList &arguments,
-                         const QStringList &environment)
+LineProcess::LineProcess(const QString &program, const QStringList &arguments)
 {
-    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    for (const QString &variable : environment)
-        variables.insert(variable.section(QLatin1Char('='), 0, 0),
-                         variable.section(QLatin1Char('='), 1));
-    m_process.setProcessEnvironment(variables);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
                      [this] { readLines(); });

@@ -2,28 +2,24 @@
 
 #include <QByteArrayList>
 #include <QProcess>
-#include <QStringList>
 
 #include <optional>
 
-// A program with its standard input and output on pipes. Its output is read line by line whenever
-// an event loop runs (the waits here run one, so other processes are read meanwhile), and every
-// line is kept. Standard error passes through.
+// A program with its standard input and output on pipes. Its output lines are read and kept
+// whenever an event loop runs (the waits here run one, so other processes are read meanwhile).
+// Standard error passes through.
 class LineProcess
 {
 public:
-    // environment: NAME=value entries that replace the inherited ones.
-    LineProcess(const QString &program, const QStringList &arguments,
-                const QStringList &environment = {});
+    LineProcess(const QString &program, const QStringList &arguments);
     // Closes its input, which ends the programs used here; kills it if that takes over 3 s.
     ~LineProcess();
-    LineProcess(const LineProcess &) = delete;
-    LineProcess &operator=(const LineProcess &) = delete;
+    Q_DISABLE_COPY(LineProcess)
 
     QProcess &process() { return m_process; }
     const QByteArrayList &lines() const { return m_lines; }
 
-    // Writes line and waits until it is written; with an answer, until a line starts with it.
+    // Writes line; with an answer, waits until a line starts with it.
     bool send(const QByteArray &line, const QByteArray &answer = {}, int timeoutMs = 8000);
     // The next line not yet taken, waiting up to timeoutMs for it.
     std::optional<QByteArray> nextLine(int timeoutMs);

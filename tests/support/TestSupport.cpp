@@ -18,11 +18,6 @@ bool ready(int fd, short events, int timeoutMs)
     return ::poll(&descriptor, 1, timeoutMs) > 0 && (descriptor.revents & events);
 }
 
-QStringList driverCommand(QStringList wrapper)
-{
-    return wrapper << QStringLiteral(KV310_DRIVER_PATH);
-}
-
 } // namespace
 
 PtyPair::PtyPair() : m_master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK))
@@ -61,13 +56,12 @@ bool PtyPair::write(const QByteArray &bytes)
 {
     qsizetype done = 0;
     const QDeadlineTimer deadline(5000);
-    while (masterFd() >= 0 && done < bytes.size() && !deadline.hasExpired()) {
+    while (masterFd() >= 0 && done < bytes.size() &&
+           ready(masterFd(), POLLOUT, int(deadline.remainingTime()))) {
         const ssize_t count = ::write(masterFd(), bytes.constData() + done, bytes.size() - done);
         if (count < 0 && errno != EAGAIN)
             return false;
         done += qMax<ssize_t>(count, 0);
-        if (count < 0)
-            ready(masterFd(), POLLOUT, 10);
     }
     return done == bytes.size();
 }
@@ -107,11 +101,13 @@ QString logMismatch(const QString &log, const QByteArray &wire)
     return QStringLiteral("log ...%1\nline ...%2").arg(log.right(90), echo.right(90));
 }
 
+// env sets the variables and becomes the driver, so the process id is the driver's.
 DriverProcess::DriverProcess(const QString &com1, const QStringList &wrapper)
-    : LineProcess(driverCommand(wrapper).constFirst(), driverCommand(wrapper).mid(1),
-                  {QStringLiteral("KV310_COM1=") + com1,
-                   QStringLiteral("QT_QPA_PLATFORM=") +
-                       qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("offscreen"))})
+    : LineProcess(
+          QStringLiteral("env"),
+          QStringList{"KV310_COM1=" + com1,
+                      "QT_QPA_PLATFORM=" + qEnvironmentVariable("QT_QPA_PLATFORM", "offscreen")}
+              << wrapper << KV310_DRIVER_PATH)
 {
 }
 
@@ -130,12 +126,6 @@ WindowHarness::WindowHarness()
     qputenv("KV310_COM1", m_line->slavePath().toLocal8Bit());
     m_window = std::make_unique<MainWindow>();
     m_window->show();
-}
-
-WindowHarness::~WindowHarness()
-{
-    m_window.reset();
-    qunsetenv("KV310_COM1");
 }
 
 bool WindowHarness::click(const QString &name)

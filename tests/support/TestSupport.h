@@ -115,7 +115,7 @@ class WindowHarness
 {
 public:
     WindowHarness();
-    ~WindowHarness();
+    ~WindowHarness() { qunsetenv("KV310_COM1"); }
 
     MainWindow &window() { return *m_window; }
     PtyPair &line() { return *m_line; }
@@ -140,6 +140,7 @@ public:
 
 private:
     std::unique_ptr<PtyPair> m_line = std::make_unique<PtyPair>();
-    std::unique_ptr<MainWindow> m_window;
+    // Closes the window's boxes until the window is gone.
     ModalWatcher m_modals;
+    std::unique_ptr<MainWindow> m_window;
 };
