@@ -47,9 +47,8 @@ private slots:
             window.findChild<QLineEdit *>(QStringLiteral("txtSend"))->setText(text);
             click("cmdSend");
         };
-        click("optBaud(0)");
-        click("cmdCom");
-        click("cmdBanner");
+        for (const char *name : {"optBaud(0)", "cmdCom", "cmdBanner"})
+            click(name);
         // The waits run the event loop, so the window sends meanwhile.
         QVERIFY(sim.waitForLine('|' + AppInfo::WebAddress.toUtf8() + '|'));
         QVERIFY(sim.waitForLine("|  Test utility  |"));

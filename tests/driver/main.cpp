@@ -19,10 +19,7 @@
 
 #include <cstdio>
 
-namespace
-{
-
-void reply(const QString &line)
+static void reply(const QString &line)
 {
     std::puts(qUtf8Printable(line));
     std::fflush(stdout);
@@ -73,8 +70,6 @@ private:
     MainWindow &m_window;
     InputLines m_input;
 };
-
-} // namespace
 
 int main(int argc, char *argv[])
 {

@@ -9,16 +9,11 @@
 #include <poll.h>
 #include <stdlib.h>
 
-namespace
-{
-
-bool ready(int fd, short events, int timeoutMs)
+static bool ready(int fd, short events, int timeoutMs)
 {
     pollfd descriptor{fd, events, 0};
     return ::poll(&descriptor, 1, timeoutMs) > 0 && (descriptor.revents & events);
 }
-
-} // namespace
 
 PtyPair::PtyPair() : m_master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK))
 {

@@ -23,12 +23,8 @@ public:
     QString slavePath() const { return m_slavePath; }
     int masterFd() const { return m_master.get(); }
 
-    // Everything the utility writes until the line has been quiet for quietMs, or timeoutMs
-    // have passed.
-    QByteArray readAll(int quietMs = 100, int timeoutMs = 3000)
-    {
-        return collect(1 << 30, quietMs, timeoutMs);
-    }
+    // Everything the utility writes until the line has been quiet for quietMs (3 s at most).
+    QByteArray readAll(int quietMs = 100) { return collect(1 << 30, quietMs, 3000); }
     // Exactly count bytes, or fewer if timeoutMs pass first.
     QByteArray read(int count, int timeoutMs = 3000)
     {
