@@ -8,9 +8,8 @@
 
 QString hexEcho(const QByteArray &bytes)
 {
-    // Empty, not null, as the log text it is compared with.
     if (bytes.isEmpty())
-        return QStringLiteral("");
+        return {};
     // toHex puts the separator only between bytes; the log wants one after each.
     return QString::fromLatin1(bytes.toHex(' ').toUpper()) + QLatin1Char(' ');
 }
