@@ -5,16 +5,10 @@
 #include "TestSupport.h"
 #include "common/AppInfo.h"
 #include "ui/FailureReporter.h"
-#include "ui/WindowLayout.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
-#include <QLineEdit>
 #include <QRandomGenerator>
 #include <QScopeGuard>
-#include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -458,12 +452,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    QApplication app(argc, argv);
-    WindowLayout::setUpApplication(app);
-    FaultTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KV310_WINDOW_TEST_MAIN(FaultTest)
 
 #include "tst_faults.moc"

@@ -1,10 +1,4 @@
 #include "TestSupport.h"
-#include "link/MSComm.h"
-#include "ui/WindowLayout.h"
-
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QTest>
 
 using Writes = QList<QByteArray>;
 
@@ -94,12 +88,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    QApplication app(argc, argv);
-    WindowLayout::setUpApplication(app);
-    RippleTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KV310_WINDOW_TEST_MAIN(RippleTest)
 
 #include "tst_ripple.moc"

@@ -1,15 +1,5 @@
 #include "TestSupport.h"
-#include "link/MSComm.h"
 #include "link/Transmit.h"
-#include "ui/WindowLayout.h"
-
-#include <QAbstractButton>
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QSignalSpy>
-#include <QTest>
 
 #include <algorithm>
 
@@ -162,12 +152,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    QApplication app(argc, argv);
-    WindowLayout::setUpApplication(app);
-    TransmitTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KV310_WINDOW_TEST_MAIN(TransmitTest)
 
 #include "tst_transmit.moc"

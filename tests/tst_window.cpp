@@ -1,16 +1,10 @@
 #include "TestSupport.h"
 #include "common/Shape.h"
-#include "ui/WindowLayout.h"
 
-#include <QApplication>
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionButton>
 
@@ -292,12 +286,6 @@ private:
     std::unique_ptr<WindowHarness> m_harness;
 };
 
-int main(int argc, char *argv[])
-{
-    QApplication app(argc, argv);
-    WindowLayout::setUpApplication(app);
-    WindowTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KV310_WINDOW_TEST_MAIN(WindowTest)
 
 #include "tst_window.moc"

@@ -4,10 +4,16 @@
 #include "LineProcess.h"
 #include "link/MSComm.h"
 #include "ui/MainWindow.h"
+#include "ui/WindowLayout.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -140,3 +146,13 @@ private:
     ModalWatcher m_modals;
     std::unique_ptr<MainWindow> m_window;
 };
+
+// main() of a test of the window: the application set up as the utility sets it up.
+#define KV310_WINDOW_TEST_MAIN(TestObject)                                                         \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        QApplication application(argc, argv);                                                      \
+        WindowLayout::setUpApplication(application);                                               \
+        TestObject test;                                                                           \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }
