@@ -12,19 +12,17 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QFile>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 namespace Bench
 {
@@ -209,14 +207,13 @@ public:
     // Its user and system processor time so far, in seconds.
     std::optional<double> processorSeconds()
     {
-        QFile file(QStringLiteral("/proc/%1/stat").arg(process().processId()));
-        const QByteArray stat = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        // The fields from the state on, after the program's name in parentheses; utime and stime
-        // are the 12th and 13th of them, in clock ticks.
-        const QByteArrayList fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 13)
+        // The kernel's own count, to the nanosecond; /proc/PID/stat counts whole clock ticks.
+        clockid_t clock{};
+        timespec time{};
+        if (clock_getcpuclockid(pid_t(process().processId()), &clock) != 0 ||
+            clock_gettime(clock, &time) != 0)
             return std::nullopt;
-        return double(fields[11].toLongLong() + fields[12].toLongLong()) / sysconf(_SC_CLK_TCK);
+        return double(time.tv_sec) + time.tv_nsec / 1e9;
     }
 };
 
