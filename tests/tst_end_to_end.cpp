@@ -1,17 +1,8 @@
-#include "LineProcess.h"
+#include "TestSupport.h"
 #include "common/AppInfo.h"
-#include "common/Shape.h"
-#include "ui/MainWindow.h"
-#include "ui/WindowLayout.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
 #include <QTemporaryDir>
-#include <QTest>
 
 // The utility and `kv310-sim --headless --link` on one line, as run.sh wires them.
 class EndToEndTest : public QObject
@@ -19,7 +10,6 @@ class EndToEndTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { WindowLayout::setUpApplication(*qApp); }
     void throughTheSimulatedUnit_data()
     {
         QTest::addColumn<bool>("terminate");
@@ -64,15 +54,7 @@ private slots:
         for (const char *line : {"rx 0C clear", "|Hello           |", "|                |",
                                  "rx FE F0 key-status request", "tx 05"})
             QVERIFY2(sim.waitForLine(line, 10000) == line, line);
-        for (int index = 0; index < 6; ++index) {
-            const bool on = index == 0 || index == 2;
-            const QString name = QStringLiteral("(%1)").arg(index);
-            QTRY_COMPARE_WITH_TIMEOUT(window.findChild<QLabel *>("lblKey" + name)->text(),
-                                      QStringLiteral("%1 %2").arg(index + 1).arg(on ? "on" : "off"),
-                                      10000);
-            QCOMPARE(window.findChild<Shape *>("shpKey" + name)->fillColor(),
-                     QColor(on ? Qt::red : Qt::green));
-        }
+        QTRY_COMPARE_WITH_TIMEOUT(indicators(window), showing("13"), 10000);
         QVERIFY2(clock.elapsed() >= 800, qPrintable(QString::number(clock.elapsed())));
 
         // The port the window still holds open must not keep the simulator alive.
@@ -86,6 +68,6 @@ private slots:
     }
 };
 
-QTEST_MAIN(EndToEndTest)
+KV310_WINDOW_TEST_MAIN(EndToEndTest)
 
 #include "tst_end_to_end.moc"

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "common/Shape.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -94,6 +96,28 @@ QString logMismatch(const QString &log, const QByteArray &wire)
     if (echo.right(log.size()) == log && log.size() >= qMin<qsizetype>(echo.size(), 383))
         return {};
     return QStringLiteral("log ...%1\nline ...%2").arg(log.right(90), echo.right(90));
+}
+
+QString indicators(const QWidget &window)
+{
+    QStringList shown;
+    for (int index = 0; index < KeyCount; ++index) {
+        const QString name = QStringLiteral("(%1)").arg(index);
+        shown << window.findChild<QLabel *>("lblKey" + name)->text() + ' ' +
+                     window.findChild<Shape *>("shpKey" + name)->fillColor().name();
+    }
+    return shown.join(QLatin1String(", "));
+}
+
+QString showing(const QString &onKeys)
+{
+    QStringList shown;
+    for (const QChar digit : QStringLiteral("123456")) {
+        shown << (onKeys == "?"            ? QString(digit) + " ?? #000000"
+                  : onKeys.contains(digit) ? QString(digit) + " on #ff0000"
+                                           : QString(digit) + " off #00ff00");
+    }
+    return shown.join(QLatin1String(", "));
 }
 
 // env sets the variables and becomes the driver, so the process id is the driver's.

@@ -111,6 +111,11 @@ public:
     }
 };
 
+// The six key indicators of a window as shown, e.g. "1 on #ff0000, 2 off #00ff00, ...".
+QString indicators(const QWidget &window);
+// What they show for the keys listed in onKeys ("13": keys 1 and 3), or before any reply ("?").
+QString showing(const QString &onKeys);
+
 // A main window whose port 1 is the slave of a pseudo-terminal (through KV310_COM1, unset again
 // when the harness goes).
 class WindowHarness
