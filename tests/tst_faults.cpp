@@ -87,11 +87,11 @@ private slots:
         };
         if (activity == Polling) {
             QVERIFY(harness.click("cmdPollKey"));
-            WindowHarness::runEvents(250);
+            QTest::qWait(250);
         } else if (activity == Send) {
             harness.control<QLineEdit>("txtSend")->setText(longText());
             QVERIFY(harness.click("cmdSend"));
-            WindowHarness::runEvents(200);
+            QTest::qWait(200);
             QVERIFY(harness.port().pendingOutput() > 0);
         }
         if (activity == Ripple) {
@@ -104,7 +104,7 @@ private slots:
 
         // A dead line must not keep the program busy.
         const std::clock_t cpuBefore = std::clock();
-        WindowHarness::runEvents(600);
+        QTest::qWait(600);
         const double busy = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
         QVERIFY2(busy < 0.3, qPrintable(QStringLiteral("%1 s of processor time").arg(busy)));
         if (!gone)
@@ -292,7 +292,7 @@ private slots:
         WindowHarness harness;
         // Watched before the port is, so its notice is handled first.
         const SlaveProbe probe(harness.line().slavePath());
-        QSocketNotifier reply(probe.fd(), QSocketNotifier::Read);
+        QSocketNotifier reply(probe.get(), QSocketNotifier::Read);
         QVERIFY(harness.openPort());
         connect(&reply, &QSocketNotifier::activated, &reply, [&] {
             reply.setEnabled(false);
@@ -353,7 +353,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(noiseSent == noise.size() && (flood || answered >= 10), 30000);
         QVERIFY(harness.window().isPolling());
         QVERIFY(harness.click("cmdHome"));
-        for (int seen = -1; seen != events; WindowHarness::runEvents(300))
+        for (int seen = -1; seen != events; QTest::qWait(300))
             seen = events;
         QVERIFY2(longestGap < 1000, qPrintable(QStringLiteral("stalled %1 ms").arg(longestGap)));
         QVERIFY(harness.modals().messages.isEmpty() && wire.endsWith("\xfe\x80"));
@@ -384,7 +384,8 @@ private slots:
         PtyPair &line = harness.line();
         qputenv("KV310_COM2", line.slavePath().toLocal8Bit());
         // A closed port falls back to the line's own settings; their echo would pass for output.
-        termios settings = line.lineSettings();
+        termios settings{};
+        tcgetattr(line.masterFd(), &settings);
         settings.c_lflag &= ~tcflag_t(ECHO);
         QVERIFY(tcsetattr(line.masterFd(), TCSANOW, &settings) == 0);
         QList<QAbstractButton *> buttons = harness.window().findChildren<QAbstractButton *>();

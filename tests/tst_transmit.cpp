@@ -5,25 +5,6 @@
 
 using Writes = QList<QByteArray>;
 
-namespace
-{
-
-// Every position can be told apart, so a test sees which characters a cut kept.
-QString numberedLog(int length)
-{
-    return QString("abcdefghijklmnopqrstuvwxyz").repeated(20).left(length);
-}
-
-Writes writesOf(const QSignalSpy &spy)
-{
-    Writes writes;
-    for (const QList<QVariant> &arguments : spy)
-        writes.append(arguments.at(0).toByteArray());
-    return writes;
-}
-
-} // namespace
-
 class TransmitTest : public QObject
 {
     Q_OBJECT
@@ -52,7 +33,8 @@ private slots:
         QFETCH(int, initialLength);
         QFETCH(QList<int>, echoLengths);
         QFETCH(QList<int>, lengths);
-        QString log = numberedLog(initialLength);
+        // Every position can be told apart, so the test sees which characters a cut kept.
+        QString log = QString("abcdefghijklmnopqrstuvwxyz").repeated(20).left(initialLength);
         for (int call = 0; call < echoLengths.size(); ++call) {
             const QString echo(echoLengths[call], QChar(u'0' + call));
             const QString next = appendToSentLog(log, echo);
@@ -92,12 +74,14 @@ private slots:
         QVERIFY(harness.openPort());
         harness.control<QLineEdit>("txtSend")->setText(text);
         QVERIFY(harness.click("cmdPollKey"));
-        QSignalSpy writes(&harness.port(), &MSComm::outputWritten);
+        Writes writes;
+        connect(&harness.port(), &MSComm::outputWritten, &harness.window(),
+                [&writes](const QByteArray &bytes) { writes.append(bytes); });
         QVERIFY(harness.click(button));
         QVERIFY(!harness.window().isPolling());
 
         const QByteArray wire = harness.wire(250);
-        QCOMPARE(writesOf(writes), expected);
+        QCOMPARE(writes, expected);
         QCOMPARE(wire, "\xfe\xf0" + expected.join());
         QCOMPARE(harness.logText(), hexEcho(wire));
         QVERIFY(harness.modals().messages.isEmpty());
@@ -135,7 +119,9 @@ private slots:
         QVERIFY(harness.openPort());
         const QString text = QString("0123456789").repeated(4000);
         harness.control<QLineEdit>("txtSend")->setText(text);
-        QSignalSpy writes(&harness.port(), &MSComm::outputWritten);
+        Writes writes;
+        connect(&harness.port(), &MSComm::outputWritten, &harness.window(),
+                [&writes](const QByteArray &bytes) { writes.append(bytes); });
 
         QElapsedTimer clock;
         clock.start();
@@ -145,7 +131,7 @@ private slots:
         QVERIFY(harness.click("cmdClear"));
 
         QCOMPARE(harness.wire(500), text.toLatin1() + '\x0c');
-        QCOMPARE(writesOf(writes), Writes({text.toLatin1(), "\x0c"}));
+        QCOMPARE(writes, Writes({text.toLatin1(), "\x0c"}));
         QVERIFY(harness.modals().messages.isEmpty());
         QCOMPARE(harness.logText(),
                  (QString("30 31 32 33 34 35 36 37 38 39 ").repeated(4000) + "0C ").right(383));

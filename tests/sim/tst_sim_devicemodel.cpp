@@ -75,26 +75,6 @@ private slots:
         }
     }
 
-    void keyStatusReply_data()
-    {
-        QTest::addColumn<int>("keys");
-        QTest::addColumn<int>("reply");
-        QTest::newRow("keys 1 and 3") << 0x05 << 0x05;
-        QTest::newRow("bits 6 and 7 never set") << 0xFF << 0x3F;
-    }
-    void keyStatusReply()
-    {
-        QFETCH(int, keys);
-        QFETCH(int, reply);
-        DeviceModel model;
-        model.setKeys(static_cast<quint8>(keys));
-        QVERIFY(model.feed(hex("fe")).isEmpty());
-        const QList<DeviceEvent> events = model.feed(hex("f0"));
-        QCOMPARE(events.size(), 1);
-        QCOMPARE(events.first().description(), QStringLiteral("key-status request"));
-        QCOMPARE(events.first().reply, QByteArray(1, static_cast<char>(reply)));
-    }
-
     void lineClock_data()
     {
         QTest::addColumn<int>("baud");

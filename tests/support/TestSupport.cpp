@@ -79,13 +79,13 @@ ModalWatcher::ModalWatcher()
 }
 
 SlaveProbe::SlaveProbe(const QString &path)
-    : m_fd(::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK))
+    : FdHandle(::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK))
 {
 }
 
 bool SlaveProbe::waitForBytes(int timeoutMs) const
 {
-    return ready(m_fd.get(), POLLIN, timeoutMs);
+    return ready(get(), POLLIN, timeoutMs);
 }
 
 QString logMismatch(const QString &log, const QByteArray &wire)

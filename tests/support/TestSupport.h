@@ -41,13 +41,6 @@ public:
     // Writes to the utility, as the unit would.
     bool write(const QByteArray &bytes);
 
-    // The line settings the utility applied to its end.
-    termios lineSettings() const
-    {
-        termios settings{};
-        tcgetattr(masterFd(), &settings);
-        return settings;
-    }
     // Hangs up the line: the unit is gone.
     void closeMaster() { m_master.reset(); }
 
@@ -79,15 +72,9 @@ private:
 
 // A second reader on a port's device, opened before the utility opens it: tells when bytes from
 // the unit have reached the port without running the window's events.
-class SlaveProbe
-{
-public:
+struct SlaveProbe : FdHandle {
     explicit SlaveProbe(const QString &path);
-    int fd() const { return m_fd.get(); }
     bool waitForBytes(int timeoutMs = 2000) const;
-
-private:
-    const FdHandle m_fd;
 };
 
 // Empty when the sent-data log is the end of the hex echo of wire, everything that reached the
@@ -133,15 +120,15 @@ public:
         return m_window->findChild<Control *>(name);
     }
     MSComm &port() const { return *control<MSComm>(QStringLiteral("MSComm1")); }
-    QPlainTextEdit &log() const { return *control<QPlainTextEdit>(QStringLiteral("txtSent")); }
-    QString logText() const { return log().toPlainText(); }
+    QString logText() const
+    {
+        return control<QPlainTextEdit>(QStringLiteral("txtSent"))->toPlainText();
+    }
 
     // Clicks a button as the engineer would; false when it is disabled or missing.
     bool click(const QString &name);
     // Opens the chosen port through the toggle; true when the window is in the Open state after.
     bool openPort() { return click(QStringLiteral("cmdCom")) && port().PortOpen(); }
-    // Lets pending events run for about ms milliseconds.
-    static void runEvents(int ms) { QTest::qWait(ms); }
     // The bytes the utility wrote, once the line goes quiet.
     QByteArray wire(int quietMs = 100);
 
