@@ -16,8 +16,8 @@ constexpr int KeyCount = 6;
 
 // The six key indicators lent by the window: lblKey(i) stands above shpKey(i).
 struct KeyIndicators {
-    std::array<Shape *, KeyCount> shpKey{};
-    std::array<QLabel *, KeyCount> lblKey{};
+    const std::array<Shape *, KeyCount> &shpKey;
+    const std::array<QLabel *, KeyCount> &lblKey;
 };
 
 // How one key indicator shows a key.

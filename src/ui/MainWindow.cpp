@@ -168,13 +168,11 @@ void MainWindow::createControls()
     for (int index = 0; index < KeyCount; ++index) {
         const int left = 1800 + 480 * index;
         const QString digit = QString::number(index + 1);
-        m_keyIndicators.lblKey[index] =
-            place(centredLabel(digit + QStringLiteral(" ??"), fraKeys),
-                  QStringLiteral("lblKey(%1)").arg(index), twips(left, 240, 375, 255),
-                  QStringLiteral("Key %1 status").arg(digit));
-        m_keyIndicators.shpKey[index] =
-            place(new Shape(fraKeys), QStringLiteral("shpKey(%1)").arg(index),
-                  twips(left, 480, 375, 255));
+        lblKey[index] = place(centredLabel(digit + QStringLiteral(" ??"), fraKeys),
+                              QStringLiteral("lblKey(%1)").arg(index), twips(left, 240, 375, 255),
+                              QStringLiteral("Key %1 status").arg(digit));
+        shpKey[index] = place(new Shape(fraKeys), QStringLiteral("shpKey(%1)").arg(index),
+                              twips(left, 480, 375, 255));
     }
     m_connectionControls = {cmdCom,
                             lblComStatus,

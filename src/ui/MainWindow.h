@@ -16,6 +16,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QTimer;
+class Shape;
 
 // The utility's only window: every control, the serial port component, the polling flag and the
 // transmit routine. Each handled event has one handler here; the work is done in link/ and
@@ -79,13 +80,14 @@ private:
     QGroupBox *fraKeys = nullptr;
     QPushButton *cmdGetKey = nullptr;
     QPushButton *cmdPollKey = nullptr;
-    // lblKey(i) and shpKey(i), lent to the keypad code.
-    KeyIndicators m_keyIndicators;
+    std::array<QLabel *, KeyCount> lblKey{};
+    std::array<Shape *, KeyCount> shpKey{};
     QTimer *tmrPoll = nullptr;
     MSComm *MSComm1 = nullptr;
 
-    // The controls lent to the connection toggle.
+    // The controls lent to the connection toggle and to the keypad code.
     ConnectionControls m_connectionControls;
+    const KeyIndicators m_keyIndicators{shpKey, lblKey};
 
     bool bPolling = false;
     Pause *m_pause = nullptr;
