@@ -6,6 +6,7 @@
 #include "common/AppInfo.h"
 #include "ui/FailureReporter.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QScopeGuard>
@@ -132,6 +133,42 @@ private slots:
         QVERIFY(harness.click("cmdClear"));
         QCOMPARE((gone ? fresh : line).readAll(300), QByteArray("\x0c"));
         QVERIFY(harness.logText().endsWith(QLatin1String("0C ")));
+    }
+
+    // Unplugged while idle and plugged in again: the port's name (a link, as /dev/serial/by-id/
+    // has) leads to the new device, and the toggle, closed and opened, brings the keys back.
+    void deviceBackAtSamePath()
+    {
+        WindowHarness harness;
+        const QTemporaryDir links;
+        const QString path = links.filePath(QStringLiteral("usb-kv310-port0"));
+        QVERIFY(QFile::link(harness.line().slavePath(), path));
+        qputenv("KV310_COM1", path.toLocal8Bit());
+        QVERIFY(harness.openPort());
+        harness.line().closeMaster();
+        // The hang-up is noticed in passing: the device is let go (its node went with the
+        // master), and nothing is told yet.
+        const auto held = [gone = harness.line().slavePath() + QLatin1String(" (deleted)")] {
+            const QFileInfoList open = QDir(QStringLiteral("/proc/self/fd"))
+                                           .entryInfoList(QDir::AllEntries | QDir::System);
+            return std::any_of(open.begin(), open.end(),
+                               [&](const QFileInfo &fd) { return fd.symLinkTarget() == gone; });
+        };
+        QVERIFY(held());
+        QTRY_VERIFY(!held());
+
+        PtyPair back;
+        QVERIFY(QFile::remove(path) && QFile::link(back.slavePath(), path));
+        QVERIFY(harness.click("cmdCom") && !harness.port().PortOpen());
+        QVERIFY(harness.openPort());
+        QVERIFY(harness.click("cmdPollKey"));
+        QCOMPARE(back.read(2), QByteArray("\xfe\xf0"));
+        QVERIFY(back.write("\x05"));
+        QTRY_COMPARE(indicators(harness.window()), showing("13"));
+        QByteArray requests;
+        QTRY_VERIFY((requests += back.readWaiting()).size() >= 4);
+        QVERIFY(QByteArray("\xfe\xf0").repeated(requests.size() / 2).startsWith(requests));
+        QVERIFY(harness.modals().messages.isEmpty());
     }
 
     void programEnds_data()

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
@@ -58,6 +59,12 @@ bool lineIsFull(qintptr handle)
 #endif
 }
 
+// What a command on a line that hung up is told, whichever way the hang-up was noticed.
+QString hangUpReason()
+{
+    return MSComm::tr("The device is no longer connected");
+}
+
 // True once the device has hung up or its handle is no longer usable.
 bool lineHasGone(qintptr handle)
 {
@@ -97,7 +104,7 @@ void MSComm::setPortOpen(bool open)
             // Unsent bytes are dropped: closing a real port with output pending can block in
             // the driver for many seconds.
             m_serial.clear(QSerialPort::Output);
-            m_serial.close();
+            closeDevice();
         }
         m_portOpen = false;
         m_failure.clear();
@@ -133,6 +140,15 @@ void MSComm::setPortOpen(bool open)
     m_portOpen = true;
     m_failure.clear();
     m_commEvent = 0;
+#ifdef Q_OS_UNIX
+    // A hung-up terminal polls as readable and in error for ever. Qt up to 6.4 reports the read
+    // of nothing that follows as a read error; from 6.5 on QSerialPort reads nothing, says
+    // nothing and is woken again at once, taking a whole core. The exception notifier is woken by
+    // the same hang-up (POLLHUP and POLLERR), never by data, and is the only one on the handle.
+    m_hangUpWatch =
+        std::make_unique<QSocketNotifier>(m_serial.handle(), QSocketNotifier::Exception);
+    connect(m_hangUpWatch.get(), &QSocketNotifier::activated, this, &MSComm::onHangUp);
+#endif
 }
 
 void MSComm::setCommPort(qint16 port)
@@ -285,10 +301,29 @@ void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
         });
         return;
     }
-    if (readFailed || error == QSerialPort::WriteError)
+    if (readFailed)
+        fail(hangUpReason());
+    else if (error == QSerialPort::WriteError)
         fail(m_serial.errorString());
     else
         m_failure = m_serial.errorString();
+}
+
+void MSComm::onHangUp()
+{
+    if (!lineHasGone(m_serial.handle()))
+        return;
+    m_hangUpWatch->setEnabled(false);
+    if (m_portOpen && m_failure.isEmpty())
+        fail(hangUpReason());
+}
+
+// The notifier goes before the descriptor it watches.
+void MSComm::closeDevice()
+{
+    m_hangUpWatch.reset();
+    if (m_serial.isOpen())
+        m_serial.close();
 }
 
 // A device that has gone keeps signalling errors in a tight loop; close the handle, but leave
@@ -297,7 +332,7 @@ void MSComm::stopListening()
 {
     // Closing from inside QSerialPort's own notification is not safe: let it return first.
     QTimer::singleShot(0, this, [this] {
-        if (m_portOpen && !m_failure.isEmpty() && m_serial.isOpen())
-            m_serial.close();
+        if (m_portOpen && !m_failure.isEmpty())
+            closeDevice();
     });
 }

@@ -7,6 +7,10 @@
 #include <QSerialPort>
 #include <QString>
 
+#include <memory>
+
+class QSocketNotifier;
+
 // The serial port component of the main window. Its members follow the names the engineers'
 // documentation uses for the port control (PortOpen, CommPort, Settings, ...); a failure of any
 // of them throws CommError with a numeric code. Backed by QSerialPort.
@@ -69,11 +73,16 @@ signals:
 private:
     void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
+    void onHangUp();
+    void closeDevice();
     void fail(const QString &reason);
     void stopListening();
     void throwIfUnusable() const;
 
     QSerialPort m_serial;
+    // Tells of the line hanging up (device unplugged), which no QSerialPort signal reports from
+    // Qt 6.5 on; unused where QSerialPort's handle is no file descriptor.
+    std::unique_ptr<QSocketNotifier> m_hangUpWatch;
     bool m_portOpen = false;
     qint16 m_commPort = 1;
     qint32 m_baudRate = 9600;
