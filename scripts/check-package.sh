@@ -45,9 +45,23 @@ done
 grep -q '^Exec=kv310-test$' "$root/usr/share/applications/kv310-test.desktop" ||
     fail "desktop entry does not start kv310-test"
 
-# Lintian: information tags are allowed, errors and warnings are not.
-lintian_out=$(lintian --fail-on error,warning --display-info --tag-display-limit 0 "$deb" 2>"$work/lintian.err") ||
+# Lintian: information tags are allowed, errors and warnings are not; nor is any hardening tag,
+# of whatever level.
+lintian_out=$(lintian --fail-on error,warning --pedantic --display-info --tag-display-limit 0 "$deb" 2>"$work/lintian.err") ||
     fail "lintian: $lintian_out$(cat "$work/lintian.err")"
+! grep -q 'hardening-' <<<"$lintian_out" || fail "lintian: $lintian_out"
+
+# The hardening flags took effect: position-independent, read-only relocations bound at start,
+# the stack protector and fortified calls.
+for program in kv310-test kv310-sim; do
+    binary=$root/usr/bin/$program
+    readelf -hW "$binary" | grep -q 'Type: *DYN' || fail "$program is not position-independent"
+    readelf -lW "$binary" | grep -q GNU_RELRO || fail "$program has no RELRO segment"
+    readelf -dW "$binary" | grep -q 'FLAGS_1.*NOW' || fail "$program is not linked with -z now"
+    symbols=$(readelf --dyn-syms -W "$binary")
+    grep -q __stack_chk_fail <<<"$symbols" || fail "$program has no stack protector"
+    grep -qE '__[a-z]+_chk\b' <<<"$symbols" || fail "$program calls no fortified function"
+done
 
 for entry in "$root"/usr/share/applications/*.desktop; do
     desktop-file-validate "$entry" || fail "desktop-file-validate: $entry"
