@@ -47,18 +47,6 @@ int openErrorCode(QSerialPort::SerialPortError error, const QString &reason)
     }
 }
 
-// True while the device takes no more bytes; false when it does, or has an error to report.
-bool lineIsFull(qintptr handle)
-{
-#ifdef Q_OS_UNIX
-    pollfd descriptor{int(handle), POLLOUT, 0};
-    return ::poll(&descriptor, 1, 0) == 0;
-#else
-    Q_UNUSED(handle);
-    return false;
-#endif
-}
-
 // What a command on a line that hung up is told, whichever way the hang-up was noticed.
 QString hangUpReason()
 {
@@ -208,9 +196,7 @@ void MSComm::setOutput(const QByteArray &bytes)
     }
     // Hand the bytes to the driver now, as far as it takes them; the rest drains in the
     // background without holding up the window.
-    // A full line would answer the flush with EAGAIN, which QSerialPort takes for a dead port.
-    if (!lineIsFull(m_serial.handle()))
-        m_serial.flush();
+    m_serial.flush();
     // A device that vanished is only noticed by this write: it must not pass for sent.
     if (!m_failure.isEmpty())
         throw CommError(CommErrorCode::WriteFailed, m_failure);
@@ -286,18 +272,21 @@ void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
     if (error == QSerialPort::NoError || !m_portOpen || !m_failure.isEmpty())
         return;
     // Open failures are reported by setPortOpen itself; these arrive while the port is in use.
-    if (error == QSerialPort::TimeoutError)
-        return;
-    // Input emptied between the notice that bytes had come and their reading (the receive buffer
-    // emptied on a click) leaves a read of nothing, which QSerialPort takes for a failure. A line
-    // that has not hung up is fine: listen on.
+    // Two of them come from a line that is fine, and must not end its use:
+    // - a read of nothing, when the receive buffer was emptied (a click) between the notice that
+    //   bytes had come and their reading: Qt 6.4 names it after a stale errno and stops reading
+    //   (Qt 6.8 reads nothing and says nothing);
+    // - a write that meets a full line (EAGAIN), as a command clicked while a long text drains
+    //   does: a ResourceError on Qt 6.4 and 6.8 alike, though the rest goes out as the line
+    //   empties.
+    // A line that has not hung up is fine: listen on.
     const bool readFailed = error == QSerialPort::ReadError || error == QSerialPort::ResourceError;
     if (readFailed && !lineHasGone(m_serial.handle())) {
         m_serial.clearError();
         QTimer::singleShot(0, this, [this] {
             char next;
             if (m_portOpen && m_failure.isEmpty() && m_serial.isOpen())
-                m_serial.peek(&next, 1); // QSerialPort stops reading after such an error
+                m_serial.peek(&next, 1); // wakes reading again on Qt 6.4
         });
         return;
     }
