@@ -41,7 +41,7 @@ private slots:
 
         QCOMPARE(harness.wire(), "\xfe\xf0" + rippleWrites().join());
         QCOMPARE(harness.logText(), "FE F0 " + RippleLog);
-        QVERIFY(!harness.window().isPolling());
+        QVERIFY(!harness.control<QTimer>("tmrPoll")->isActive());
         QVERIFY2(elapsed >= 6800 && elapsed < 10000, qPrintable(QString::number(elapsed)));
     }
 

@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "link/Transmit.h"
+#include "link/SentLog.h"
 
 #include <algorithm>
 
@@ -16,31 +16,39 @@ private slots:
         QCOMPARE(hexEcho({}), "");
     }
 
-    // The log's length after each echo of the given lengths, from a log of initialLength; what
-    // is kept is always the log's end.
+    // The log's length after each string sent, from a log of initialLength; what is kept is
+    // always the log's end, and every string reaches the line.
     void logCut_data()
     {
         QTest::addColumn<int>("initialLength");
-        QTest::addColumn<QList<int>>("echoLengths");
+        QTest::addColumn<QByteArrayList>("sent");
         QTest::addColumn<QList<int>>("lengths");
-        QTest::newRow("409 grows, then cut") << 409 << QList<int>{3, 3} << QList<int>{412, 383};
-        QTest::newRow("exactly 410 is cut") << 410 << QList<int>{3} << QList<int>{383};
-        QTest::newRow("long echo kept whole") << 400 << QList<int>{600, 3} << QList<int>{1000, 383};
-        QTest::newRow("empty echo still cuts") << 500 << QList<int>{0} << QList<int>{380};
+        QTest::newRow("409 grows, then cut")
+            << 409 << QByteArrayList{"a", "b"} << QList<int>{412, 383};
+        QTest::newRow("exactly 410 is cut") << 410 << QByteArrayList{"a"} << QList<int>{383};
+        QTest::newRow("long echo kept whole")
+            << 400 << QByteArrayList{QByteArray(200, 'x'), "b"} << QList<int>{1000, 383};
+        QTest::newRow("empty string still cuts") << 500 << QByteArrayList{""} << QList<int>{380};
     }
     void logCut()
     {
         QFETCH(int, initialLength);
-        QFETCH(QList<int>, echoLengths);
+        QFETCH(QByteArrayList, sent);
         QFETCH(QList<int>, lengths);
+        WindowHarness harness;
+        QVERIFY(harness.openPort());
+        auto *txtSent = harness.control<QPlainTextEdit>("txtSent");
         // Every position can be told apart, so the test sees which characters a cut kept.
         QString log = QString("abcdefghijklmnopqrstuvwxyz").repeated(20).left(initialLength);
-        for (int call = 0; call < echoLengths.size(); ++call) {
-            const QString echo(echoLengths[call], QChar(u'0' + call));
-            const QString next = appendToSentLog(log, echo);
-            QCOMPARE(next, log.right(lengths[call] - echo.size()) + echo);
-            log = next;
+        txtSent->setPlainText(log);
+        SentLog sentLog(*txtSent);
+        for (int call = 0; call < sent.size(); ++call) {
+            sentLog.send(harness.port(), sent[call]);
+            const QString echo = hexEcho(sent[call]);
+            QCOMPARE(txtSent->toPlainText(), log.right(lengths[call] - echo.size()) + echo);
+            log = txtSent->toPlainText();
         }
+        QCOMPARE(harness.line().read(int(sent.join().size())), sent.join());
     }
 
     // Clicked while polling runs: polling stops, and each command is one write that the log
@@ -78,17 +86,19 @@ private slots:
         connect(&harness.port(), &MSComm::outputWritten, &harness.window(),
                 [&writes](const QByteArray &bytes) { writes.append(bytes); });
         QVERIFY(harness.click(button));
-        QVERIFY(!harness.window().isPolling());
 
+        // No request after the click's own bytes, and the poll timer switched itself off.
         const QByteArray wire = harness.wire(250);
+        QVERIFY(!harness.control<QTimer>("tmrPoll")->isActive());
         QCOMPARE(writes, expected);
         QCOMPARE(wire, "\xfe\xf0" + expected.join());
         QCOMPARE(harness.logText(), hexEcho(wire));
         QVERIFY(harness.modals().messages.isEmpty());
 
-        // A failed write is told and leaves the log as it was. Failures that come while its box
-        // is open (another command, a poll) get no box of their own.
-        harness.port().setPortOpen(false);
+        // A write that finds the device gone fails, is told and leaves the log as it was: no
+        // event runs in between, so only the write itself can notice. Failures that come while
+        // its box is open (another command, a poll) get no box of their own.
+        harness.line().closeMaster();
         int boxesShown = 0;
         if (!expected.isEmpty()) {
             // Runs in the box's own event loop.
@@ -126,8 +136,8 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QVERIFY(harness.click("cmdSend"));
+        // Nobody has read the line, whose buffer holds far less than the text.
         QVERIFY2(clock.elapsed() < 3000, "the window stopped until the text was sent");
-        QVERIFY(harness.port().pendingOutput() > 0);
         QVERIFY(harness.click("cmdClear"));
 
         QCOMPARE(harness.wire(500), text.toLatin1() + '\x0c');

@@ -1,7 +1,6 @@
 #include "MSComm.h"
 
 #include <QFileInfo>
-#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -182,10 +181,6 @@ void MSComm::setOutput(const QByteArray &bytes)
     throwIfUnusable();
     if (bytes.isEmpty())
         return;
-    // Until this call returns, these bytes are not in the log: a failure meanwhile does not
-    // count them as dropped.
-    m_unloggedOutput = bytes.size();
-    const auto logged = qScopeGuard([this] { m_unloggedOutput = 0; });
     if (m_serial.write(bytes) != bytes.size()) {
         fail(m_serial.errorString());
         throw CommError(CommErrorCode::WriteFailed, m_failure);
@@ -229,14 +224,9 @@ QByteArray MSComm::Input()
     return m_serial.isOpen() ? m_serial.read(ReceiveBufferSize) : QByteArray();
 }
 
-qint64 MSComm::pendingOutput() const
-{
-    return m_serial.isOpen() ? m_serial.bytesToWrite() : 0;
-}
-
 qint64 MSComm::unsentOutput() const
 {
-    qint64 unsent = pendingOutput();
+    qint64 unsent = m_serial.isOpen() ? m_serial.bytesToWrite() : 0;
 #ifdef Q_OS_UNIX
     // What the driver still holds; a pseudo-terminal's reader has it already and reports 0.
     int queued = 0;
@@ -251,7 +241,7 @@ void MSComm::fail(const QString &reason)
     if (!m_failure.isEmpty())
         return;
     m_failure = reason;
-    const qint64 dropped = unsentOutput() - m_unloggedOutput;
+    const qint64 dropped = unsentOutput();
     stopListening();
     if (dropped > 0)
         emit outputDropped(dropped);

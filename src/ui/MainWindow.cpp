@@ -7,7 +7,7 @@
 #include "common/AppInfo.h"
 #include "common/Shape.h"
 #include "link/MSComm.h"
-#include "link/Transmit.h"
+#include "link/SentLog.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -156,6 +156,7 @@ void MainWindow::createControls()
     txtSent->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtSent->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtSent->setUndoRedoEnabled(false);
+    m_sentLog = std::make_unique<SentLog>(*txtSent);
 
     fraKeys = place(new QGroupBox(QStringLiteral("Keyboard"), this), "fraKeys",
                     twips(120, 5520, 4695, 855));
@@ -247,7 +248,7 @@ template <typename Work> void MainWindow::handle(const QString &what, Work &&wor
 
 void MainWindow::SendToDevice(const QByteArray &deviceString)
 {
-    sendToDevice(*MSComm1, *txtSent, deviceString);
+    m_sentLog->send(*MSComm1, deviceString);
 }
 
 void MainWindow::cmdComClicked()
@@ -331,7 +332,5 @@ void MainWindow::MSComm1OutputDropped(qint64 count)
 {
     // The log shows what went over the line: text still queued when the port closed or the
     // device went never did.
-    handle(tr("Updating the log"), [this, count] {
-        txtSent->setPlainText(withoutDroppedEcho(txtSent->toPlainText(), count));
-    });
+    handle(tr("Updating the log"), [this, count] { m_sentLog->dropUnsent(count); });
 }

@@ -88,11 +88,15 @@ bool SlaveProbe::waitForBytes(int timeoutMs) const
     return ready(get(), POLLIN, timeoutMs);
 }
 
+QString hexEcho(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper()) +
+           (bytes.isEmpty() ? QString() : QStringLiteral(" "));
+}
+
 QString logMismatch(const QString &log, const QByteArray &wire)
 {
-    // Two upper-case digits and a space per byte, as the log shows them.
-    const QString echo = QString::fromLatin1(wire.toHex(' ').toUpper()) +
-                         (wire.isEmpty() ? QString() : QStringLiteral(" "));
+    const QString echo = hexEcho(wire);
     if (echo.right(log.size()) == log && log.size() >= qMin<qsizetype>(echo.size(), 383))
         return {};
     return QStringLiteral("log ...%1\nline ...%2").arg(log.right(90), echo.right(90));

@@ -77,6 +77,9 @@ struct SlaveProbe : FdHandle {
     bool waitForBytes(int timeoutMs = 2000) const;
 };
 
+// Two upper-case digits and a space per byte, as the sent-data log shows them.
+QString hexEcho(const QByteArray &bytes);
+
 // Empty when the sent-data log is the end of the hex echo of wire, everything that reached the
 // line: all of it, or cut to its last 380 characters (which may split a byte's digits) and added
 // to since.
