@@ -32,8 +32,6 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    FailureReporter *failureReporter() const { return m_failures; }
-
 protected:
     void closeEvent(QCloseEvent *event) override;
 
