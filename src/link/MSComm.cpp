@@ -16,6 +16,8 @@
 namespace
 {
 
+constexpr qint64 ReceiveBufferSize = 1024;
+
 constexpr std::array<qint32, 12> StandardRates{110,  300,   600,   1200,  2400,  4800,
                                                9600, 14400, 19200, 38400, 57600, 115200};
 

@@ -18,8 +18,6 @@ public:
     // Kinds of event reported by CommEvent().
     static constexpr qint16 ComEvReceive = 2;
 
-    static constexpr qint64 ReceiveBufferSize = 1024;
-
     explicit MSComm(QObject *parent = nullptr);
     ~MSComm() override;
 
