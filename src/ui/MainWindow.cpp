@@ -78,7 +78,7 @@ MainWindow::MainWindow(QWidget *parent)
     setFixedSize(WindowLayout::clientSize());
 
     createControls();
-    setTabOrder();
+    orderTabStops();
     connectHandlers();
     txtSent->setFocus();
 }
@@ -200,7 +200,7 @@ void MainWindow::createControls()
     m_failures = new FailureReporter(this);
 }
 
-void MainWindow::setTabOrder()
+void MainWindow::orderTabStops()
 {
     // Tab moves through the focusable controls in this order; disabled ones are passed over.
     QWidget *const order[] = {txtSent,    cmdCom,   cmdRipple,  optBaud[0], optBaud[1], optPort[0],

@@ -37,7 +37,7 @@ protected:
 
 private:
     void createControls();
-    void setTabOrder();
+    void orderTabStops();
     void connectHandlers();
 
     void cmdComClicked();

@@ -8,8 +8,8 @@
 
 #include "InputLines.h"
 #include "link/MSComm.h"
+#include "ui/ApplicationSetup.h"
 #include "ui/MainWindow.h"
-#include "ui/WindowLayout.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -83,7 +83,7 @@ private:
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    WindowLayout::setUpApplication(application);
+    setUpApplication(application);
     MainWindow window;
     window.show();
     Driver driver(window);

@@ -3,8 +3,8 @@
 #include "FdHandle.h"
 #include "LineProcess.h"
 #include "link/MSComm.h"
+#include "ui/ApplicationSetup.h"
 #include "ui/MainWindow.h"
-#include "ui/WindowLayout.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -147,7 +147,7 @@ private:
     int main(int argc, char *argv[])                                                               \
     {                                                                                              \
         QApplication application(argc, argv);                                                      \
-        WindowLayout::setUpApplication(application);                                               \
+        setUpApplication(application);                                                             \
         TestObject test;                                                                           \
         return QTest::qExec(&test, argc, argv);                                                    \
     }
