@@ -71,19 +71,33 @@ private slots:
         QVERIFY(harness.modals().messages.isEmpty());
     }
 
-    // exit() ends every nested event loop at once; a paused ripple must take that as the end
-    // of the program, not as the end of its pause.
-    void applicationExitsDuringPause()
+    void programEndsDuringPause_data()
     {
+        QTest::addColumn<bool>("closed");
+        // exit() ends every nested event loop at once: the pause must take that as the end.
+        QTest::newRow("application exits") << false;
+        QTest::newRow("window closed from the title bar") << true;
+    }
+    // A ripple paused when the program ends writes nothing more.
+    void programEndsDuringPause()
+    {
+        QFETCH(bool, closed);
         WindowHarness harness;
         QVERIFY(harness.openPort());
         int writes = 0;
-        connect(&harness.port(), &MSComm::outputWritten, &harness.window(), [&writes] {
+        connect(&harness.port(), &MSComm::outputWritten, &harness.window(), [&] {
             if (++writes == 5)
-                QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+                QTimer::singleShot(0, &harness.window(), [&harness, closed] {
+                    closed ? void(harness.window().close()) : QCoreApplication::exit(0);
+                });
         });
-        QTimer::singleShot(0, &harness.window(), [&harness] { harness.click("cmdRipple"); });
-        QCOMPARE(QCoreApplication::exec(), 0);
+        if (closed) {
+            // Without an event loop of its own to end, only the window can end the pause.
+            QVERIFY(harness.click("cmdRipple"));
+        } else {
+            QTimer::singleShot(0, &harness.window(), [&harness] { harness.click("cmdRipple"); });
+            QCOMPARE(QCoreApplication::exec(), 0);
+        }
         QCOMPARE(harness.wire(300), rippleWrites().mid(0, 5).join());
     }
 };

@@ -103,8 +103,7 @@ private slots:
     }
     void cleanup() { m_harness.reset(); }
 
-    // The two groups are independent; the arrow keys move within a group, and Tab enters it at
-    // its selected button from either side.
+    // The two groups are independent, and the arrow keys move within a group.
     void optionGroups()
     {
         QVERIFY(m_harness->click("optPort(1)"));
@@ -113,12 +112,42 @@ private slots:
         QCOMPARE(focusName(), "optBaud(1)");
         QVERIFY(m_harness->control("optBaud(1)")->isChecked() &&
                 m_harness->control("optPort(1)")->isChecked());
-        m_harness->control<QWidget>("optPort(1)")->setFocus();
-        press(Qt::Key_Backtab, Qt::ShiftModifier);
-        QCOMPARE(focusName(), "optBaud(1)");
-        press(Qt::Key_Backtab, Qt::ShiftModifier);
-        press(Qt::Key_Tab);
-        QCOMPARE(focusName(), "optBaud(1)");
+    }
+
+    void tabOrder_data()
+    {
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<QStringList>("order");
+        // Tab enters an option group at its selected button.
+        QTest::newRow("Closed") << false << QStringList{"txtSent",    "cmdCom",  "optBaud(1)",
+                                                        "optPort(1)", "cmdExit", "txtSend"};
+        QTest::newRow("Open") << true
+                              << QStringList{"txtSent",    "cmdCom",  "cmdRipple", "cmdClear",
+                                             "cmdNewLine", "cmdHome", "cmdBanner", "cmdExit",
+                                             "cmdSend",    "txtSend", "cmdGetKey", "cmdPollKey"};
+    }
+    // From the log, where the focus starts, Tab visits the enabled controls in order and comes
+    // round again; Shift+Tab visits them backwards.
+    void tabOrder()
+    {
+        QFETCH(bool, open);
+        QFETCH(QStringList, order);
+        QCOMPARE(focusName(), "txtSent");
+        QVERIFY(open ? m_harness->openPort()
+                     : m_harness->click("optBaud(1)") && m_harness->click("optPort(1)"));
+        m_harness->control<QWidget>("txtSent")->setFocus();
+        QStringList forward;
+        QStringList backward;
+        for (qsizetype step = 0; step < order.size(); ++step) {
+            press(Qt::Key_Tab);
+            forward.append(focusName());
+        }
+        for (qsizetype step = 0; step < order.size(); ++step) {
+            press(Qt::Key_Backtab, Qt::ShiftModifier);
+            backward.prepend(focusName());
+        }
+        QCOMPARE(forward, order.mid(1) << order.first());
+        QCOMPARE(backward, order);
     }
 
     void toggle_data()

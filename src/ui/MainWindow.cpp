@@ -54,18 +54,6 @@ QPushButton *commandButton(const QString &caption, QWidget *parent, bool enabled
     return button;
 }
 
-// Tab reaches an option group through its selected button only; the arrow keys move within it.
-void tabToSelectedOption(QRadioButton *const (&group)[2])
-{
-    const auto follow = [first = group[0], second = group[1]] {
-        for (QRadioButton *option : {first, second})
-            option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
-    };
-    for (QRadioButton *option : group)
-        QObject::connect(option, &QRadioButton::toggled, option, follow);
-    follow();
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -150,7 +138,6 @@ void MainWindow::createControls()
     txtSent->setReadOnly(true);
     txtSent->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     txtSent->setFocusPolicy(Qt::StrongFocus);
-    txtSent->setTabChangesFocus(true);
     txtSent->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     txtSent->setWordWrapMode(QTextOption::WordWrap);
     txtSent->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -202,14 +189,13 @@ void MainWindow::createControls()
 
 void MainWindow::orderTabStops()
 {
-    // Tab moves through the focusable controls in this order; disabled ones are passed over.
+    // Tab moves through the focusable controls in this order; disabled ones are passed over, and
+    // Qt enters an option group at its checked button.
     QWidget *const order[] = {txtSent,    cmdCom,   cmdRipple,  optBaud[0], optBaud[1], optPort[0],
                               optPort[1], cmdClear, cmdNewLine, cmdHome,    cmdBanner,  cmdExit,
                               cmdSend,    txtSend,  cmdGetKey,  cmdPollKey};
     for (std::size_t index = 1; index < std::size(order); ++index)
         QWidget::setTabOrder(order[index - 1], order[index]);
-    tabToSelectedOption(optBaud);
-    tabToSelectedOption(optPort);
 }
 
 void MainWindow::connectHandlers()
