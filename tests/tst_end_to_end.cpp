@@ -26,7 +26,7 @@ private slots:
         const auto port = sim.nextLine(8000);
         QVERIFY(port);
         QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromLocal8Bit(*port));
-        qputenv("KV310_COM1", link.toLocal8Bit());
+        const ScopedEnv com1("KV310_COM1", link);
 
         MainWindow window;
         window.show();
@@ -64,7 +64,6 @@ private slots:
             sim.send("quit");
         QVERIFY(sim.endsCleanly(5000));
         QVERIFY(!QFileInfo(link).isSymLink());
-        qunsetenv("KV310_COM1");
     }
 };
 

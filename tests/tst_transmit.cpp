@@ -87,11 +87,12 @@ private slots:
                 [&writes](const QByteArray &bytes) { writes.append(bytes); });
         QVERIFY(harness.click(button));
 
-        // No request after the click's own bytes, and the poll timer switched itself off.
-        const QByteArray wire = harness.wire(250);
-        QVERIFY(!harness.control<QTimer>("tmrPoll")->isActive());
+        const QByteArray wire = "\xfe\xf0" + expected.join();
+        QCOMPARE(harness.wire(wire.size()), wire);
+        // The poll timer switches itself off at its next tick, sending nothing more.
+        QTRY_VERIFY(!harness.control<QTimer>("tmrPoll")->isActive());
+        QCOMPARE(harness.line().readWaiting(), QByteArray());
         QCOMPARE(writes, expected);
-        QCOMPARE(wire, "\xfe\xf0" + expected.join());
         QCOMPARE(harness.logText(), hexEcho(wire));
         QVERIFY(harness.modals().messages.isEmpty());
 
@@ -140,7 +141,7 @@ private slots:
         QVERIFY2(clock.elapsed() < 3000, "the window stopped until the text was sent");
         QVERIFY(harness.click("cmdClear"));
 
-        QCOMPARE(harness.wire(500), text.toLatin1() + '\x0c');
+        QCOMPARE(harness.wire(40001), text.toLatin1() + '\x0c');
         QCOMPARE(writes, Writes({text.toLatin1(), "\x0c"}));
         QVERIFY(harness.modals().messages.isEmpty());
         QCOMPARE(harness.logText(),

@@ -101,6 +101,24 @@ public:
     }
 };
 
+// An environment variable set for as long as this lives, and unset after, however the test ends.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const QString &value) : m_name(name)
+    {
+        qputenv(name, value.toLocal8Bit());
+    }
+    ~ScopedEnv() { qunsetenv(m_name); }
+    Q_DISABLE_COPY(ScopedEnv)
+
+private:
+    const char *m_name;
+};
+
+// The seed of a test's random choices: KV310_FAULT_SEED, or a fresh one. Printed, to replay a run.
+quint32 chosenSeed();
+
 // The six key indicators of a window as shown, e.g. "1 on #ff0000, 2 off #00ff00, ...".
 QString indicators(const QWidget &window);
 // What they show for the keys listed in onKeys ("13": keys 1 and 3), or before any reply ("?").
@@ -112,7 +130,6 @@ class WindowHarness
 {
 public:
     WindowHarness();
-    ~WindowHarness() { qunsetenv("KV310_COM1"); }
 
     MainWindow &window() { return *m_window; }
     PtyPair &line() { return *m_line; }
@@ -132,11 +149,13 @@ public:
     bool click(const QString &name);
     // Opens the chosen port through the toggle; true when the window is in the Open state after.
     bool openPort() { return click(QStringLiteral("cmdCom")) && port().PortOpen(); }
-    // The bytes the utility wrote, once the line goes quiet.
-    QByteArray wire(int quietMs = 100);
+    // What the utility has written once count bytes or more have come, running its events
+    // meanwhile; less if 10 s pass first.
+    QByteArray wire(qsizetype count);
 
 private:
     std::unique_ptr<PtyPair> m_line = std::make_unique<PtyPair>();
+    const ScopedEnv m_com1{"KV310_COM1", m_line->slavePath()};
     // Closes the window's boxes until the window is gone.
     ModalWatcher m_modals;
     std::unique_ptr<MainWindow> m_window;
