@@ -26,19 +26,13 @@ private slots:
         const auto port = sim.nextLine(8000);
         QVERIFY(port);
         QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromLocal8Bit(*port));
+        WindowHarness harness;
         const ScopedEnv com1("KV310_COM1", link);
-
-        MainWindow window;
-        window.show();
-        const auto click = [&window](const QString &name) {
-            window.findChild<QAbstractButton *>(name)->click();
+        const auto send = [&harness](const QString &text) {
+            harness.control<QLineEdit>("txtSend")->setText(text);
+            return harness.click("cmdSend");
         };
-        const auto send = [&](const QString &text) {
-            window.findChild<QLineEdit *>(QStringLiteral("txtSend"))->setText(text);
-            click("cmdSend");
-        };
-        for (const char *name : {"optBaud(0)", "cmdCom", "cmdBanner"})
-            click(name);
+        QVERIFY(harness.click("optBaud(0)") && harness.openPort() && harness.click("cmdBanner"));
         // The waits run the event loop, so the window sends meanwhile.
         QVERIFY(sim.waitForLine('|' + AppInfo::WebAddress.toUtf8() + '|'));
         QVERIFY(sim.waitForLine("|  Test utility  |"));
@@ -47,14 +41,12 @@ private slots:
         // machine is slower.
         QElapsedTimer clock;
         clock.start();
-        send(QString(240, QLatin1Char('x')));
-        click("cmdClear");
-        send("Hello");
-        click("cmdGetKey");
+        QVERIFY(send(QString(240, QLatin1Char('x'))) && harness.click("cmdClear") &&
+                send("Hello") && harness.click("cmdGetKey"));
         for (const char *line : {"rx 0C clear", "|Hello           |", "|                |",
                                  "rx FE F0 key-status request", "tx 05"})
             QVERIFY2(sim.waitForLine(line, 10000) == line, line);
-        QTRY_COMPARE_WITH_TIMEOUT(indicators(window), showing("13"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(indicators(harness.window()), showing("13"), 10000);
         QVERIFY2(clock.elapsed() >= 800, qPrintable(QString::number(clock.elapsed())));
 
         // The port the window still holds open must not keep the simulator alive.

@@ -1,8 +1,6 @@
 #include "TestSupport.h"
 #include "link/SentLog.h"
 
-#include <algorithm>
-
 using Writes = QList<QByteArray>;
 
 class TransmitTest : public QObject
@@ -100,26 +98,19 @@ private slots:
         // event runs in between, so only the write itself can notice. Failures that come while
         // its box is open (another command, a poll) get no box of their own.
         harness.line().closeMaster();
-        int boxesShown = 0;
         if (!expected.isEmpty()) {
-            // Runs in the box's own event loop.
-            QTimer::singleShot(0, &harness.window(), [&harness, &boxesShown] {
+            // Runs in the box's own event loop; a box of its own would be one more message.
+            QTimer::singleShot(0, &harness.window(), [&harness] {
                 harness.control("cmdHome")->click();
                 harness.control("cmdPollKey")->click();
-                const QWidgetList windows = QApplication::topLevelWidgets();
-                boxesShown = int(std::count_if(windows.begin(), windows.end(), [](QWidget *w) {
-                    return qobject_cast<QMessageBox *>(w) && w->isVisible();
-                }));
             });
         }
         QVERIFY(harness.click(button));
         QCOMPARE(harness.logText(), hexEcho(wire));
         QCOMPARE(harness.modals().messages.size(), expected.isEmpty() ? 0 : 1);
-        if (!expected.isEmpty()) {
-            QCOMPARE(boxesShown, 1);
-            QVERIFY(harness.modals().messages[0].text.startsWith(
-                harness.control<QAbstractButton>(button)->text() + " failed: "));
-        }
+        QVERIFY(expected.isEmpty() ||
+                harness.modals().messages[0].text.startsWith(
+                    harness.control<QAbstractButton>(button)->text() + " failed: "));
     }
 
     // More than a 16-bit count could hold, sent in one write while the window keeps running,
