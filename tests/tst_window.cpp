@@ -1,5 +1,4 @@
 #include "TestSupport.h"
-#include "common/Shape.h"
 
 #include <QDebug>
 #include <QGroupBox>
