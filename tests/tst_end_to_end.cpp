@@ -54,8 +54,7 @@ private slots:
             sim.process().terminate();
         else
             sim.send("quit");
-        QVERIFY(sim.endsCleanly(5000));
-        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(sim.endsCleanly(5000) && !QFileInfo(link).isSymLink());
     }
 };
 

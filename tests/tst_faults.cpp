@@ -358,20 +358,12 @@ private slots:
         QTRY_COMPARE(indicators(harness.window()), showing("123456"));
     }
 
-    void randomClicks_data()
-    {
-        QTest::addColumn<quint32>("seed");
-        const quint32 seed = chosenSeed();
-        QTest::addRow("seed %u (KV310_FAULT_SEED)", seed) << seed;
-    }
-
     // 500 steps: a click on anything enabled (Exit aside, one Ripple at most), text typed, or bytes
     // from the unit. Each step is scheduled before the last is done, so steps also run inside the
     // ripple's pauses and while a message box is up (when there is nothing to click).
     void randomClicks()
     {
-        QFETCH(quint32, seed);
-        QRandomGenerator random(seed);
+        QRandomGenerator random(chosenSeed());
         WindowHarness harness;
         PtyPair &line = harness.line();
         const ScopedEnv com2("KV310_COM2", line.slavePath());
