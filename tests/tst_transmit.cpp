@@ -8,11 +8,6 @@ class TransmitTest : public QObject
     Q_OBJECT
 
 private slots:
-    void echo()
-    {
-        QCOMPARE(hexEcho(QByteArray("\x00\x0f\x10\xfe\x80\x0a\xff", 7)), "00 0F 10 FE 80 0A FF ");
-    }
-
     // The log's length after each string sent, from a log of initialLength; what is kept is
     // always the log's end, and every string reaches the line.
     void logCut_data()
@@ -32,6 +27,8 @@ private slots:
         QFETCH(int, initialLength);
         QFETCH(QByteArrayList, sent);
         QFETCH(QList<int>, lengths);
+        // The echo the log is checked against.
+        QCOMPARE(hexEcho(QByteArray("\x00\x0f\x10\xfe\x80\x0a\xff", 7)), "00 0F 10 FE 80 0A FF ");
         WindowHarness harness;
         QVERIFY(harness.openPort());
         auto *txtSent = harness.control<QPlainTextEdit>("txtSent");

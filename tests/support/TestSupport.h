@@ -31,11 +31,8 @@ public:
 
     // Everything the utility writes until the line has been quiet for quietMs (3 s at most).
     QByteArray readAll(int quietMs = 100) { return collect(1 << 30, quietMs, 3000); }
-    // Exactly count bytes, or fewer if timeoutMs pass first.
-    QByteArray read(int count, int timeoutMs = 3000)
-    {
-        return collect(count, timeoutMs, timeoutMs);
-    }
+    // Exactly count bytes, or fewer if ms milliseconds pass first.
+    QByteArray read(int count, int ms = 3000) { return collect(count, ms, ms); }
     // Bytes already waiting (at most limit), without waiting for more.
     QByteArray readWaiting(qsizetype limit = 1 << 30);
     // Writes to the utility, as the unit would.
