@@ -40,7 +40,6 @@ for bench in "${benches[@]}"; do
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
-mkdir -p build
 awk -F'\t' -v json=build-release/bench.json -v date="$started" -v minutes="$minutes" \
     -v cores="$(nproc)" -v kernel="$(uname -r)" -v load_before="$load_before" \
     -v load_after="$load_after" -v commit="$commit" \
