@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds in release mode and measures the utility against the simulated unit over a real
 # pseudo-terminal: ripple, polling, key latency, Send throughput, start-up and memory. Prints one
-# table and writes the same figures to build/bench.json. Takes about 16 minutes, 10 of them
-# polling for the memory soak; --quick polls for 1 minute instead.
+# table and writes the same figures to build-release/bench.json, beside its build. Takes about
+# 16 minutes, 10 of them polling for the memory soak; --quick polls for 1 minute instead.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/common.sh
@@ -40,8 +40,7 @@ for bench in "${benches[@]}"; do
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
-mkdir -p build
-awk -F'\t' -v json=build/bench.json -v date="$started" -v minutes="$minutes" \
+awk -F'\t' -v json=build-release/bench.json -v date="$started" -v minutes="$minutes" \
     -v cores="$(nproc)" -v kernel="$(uname -r)" -v load_before="$load_before" \
     -v load_after="$load_after" -v commit="$commit" \
     -v cpu="$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)" '

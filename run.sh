@@ -5,7 +5,7 @@ cd "$(dirname "$0")"
 
 # Both programs open windows: say so before anything is installed or built.
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    echo "run.sh: no display (DISPLAY and WAYLAND_DISPLAY are unset); use a desktop session or: xvfb-run ./run.sh" >&2
+    echo "run.sh: no display (DISPLAY and WAYLAND_DISPLAY are unset); use a desktop session (xvfb-run ./run.sh is only a smoke run: nobody sees it)" >&2
     exit 1
 fi
 
@@ -24,12 +24,14 @@ fi
 # start must show here.
 export QT_FORCE_STDERR_LOGGING=1
 link="$XDG_RUNTIME_DIR/kv310-sim-$$"
-fifo=$(mktemp -u)
+# The fifo lives in a directory of our own: a name from mktemp -u could be taken before mkfifo.
+fifo_dir=$(mktemp -d)
+fifo=$fifo_dir/sim-out
 pids=()
 # shellcheck disable=SC2317 # run by the EXIT trap
 cleanup() {
     kill "${pids[@]}" 2>/dev/null || true
-    rm -f "$fifo"
+    rm -rf "$fifo_dir"
     [ -z "$own_runtime_dir" ] || rm -rf "$own_runtime_dir"
 }
 trap cleanup EXIT

@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/common.sh
 
+KV310_PACKAGES+=("${KV310_TEST_PACKAGES[@]}")
 kv310_install
 export QT_QPA_PLATFORM=offscreen
 started=$SECONDS

@@ -1,7 +1,8 @@
 #pragma once
 
 // Shared by the benchmark programs: the simulated unit and the test driver as child processes,
-// the statistics, and the result lines that bench.sh gathers into one table and build/bench.json.
+// the statistics, and the result lines that bench.sh gathers into one table and
+// build-release/bench.json.
 //
 // Results go to standard output, one tab-separated line each:
 //   figure <section> <name> <value> <unit> <goal> <pass|fail|->

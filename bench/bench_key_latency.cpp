@@ -6,8 +6,8 @@
 #include "BenchSupport.h"
 #include "common/Shape.h"
 #include "link/MSComm.h"
+#include "ui/ApplicationSetup.h"
 #include "ui/MainWindow.h"
-#include "ui/WindowLayout.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -104,7 +104,7 @@ std::optional<Run> measureOnce(int baud, QRandomGenerator &random)
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    WindowLayout::setUpApplication(application);
+    setUpApplication(application);
     QRandomGenerator random(310);
 
     bool allMet = true;

@@ -1,11 +1,14 @@
 # shellcheck shell=bash
 # Shared by run.sh, test.sh and bench.sh: installs what is missing and builds.
 
-# Debian packages the build, the tests and the window need.
-KV310_PACKAGES=(cmake g++ make pkg-config dpkg-dev file qt6-base-dev qt6-serialport-dev libqt6serialport6
-    qt6-qpa-plugins fonts-liberation2 xvfb xauth)
-# What the package test checks the .deb, its desktop entries, metainfo and manual pages with.
-KV310_PACKAGES+=(lintian desktop-file-utils appstream groff-base)
+# Debian packages the build and the windows need.
+KV310_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libqt6serialport6
+    qt6-qpa-plugins fonts-liberation2)
+# What ./test.sh needs besides: the package test builds the .deb (dpkg-shlibdeps, file) and
+# checks it, its desktop entries, metainfo and manual pages; xvfb and xauth are for a smoke run
+# of ./run.sh under xvfb-run.
+# shellcheck disable=SC2034 # added by test.sh
+KV310_TEST_PACKAGES=(dpkg-dev file lintian desktop-file-utils appstream groff-base xvfb xauth)
 
 kv310_missing_packages() {
     local missing=()

@@ -1,15 +1,32 @@
 #!/usr/bin/env bash
-# Under an X display (e.g. xvfb-run, with xdotool and imagemagick): the simulated unit and the
-# utility side by side after Banner and a key poll with keys 1 and 3 down, for the README.
+# The simulated unit and the utility side by side after Banner and a key poll with keys 1 and 3
+# down, for the README. Needs an X display (e.g. xvfb-run -s '-screen 0 1024x768x24'), xdotool
+# and ImageMagick's import: apt-get install xvfb xauth xdotool imagemagick.
 set -euo pipefail
 bin=${1:-build/bin}
 out=${2:-docs/screenshot.png}
-link=$(mktemp -u)
+for tool in xdotool import; do
+    command -v "$tool" >/dev/null || {
+        echo "readme-screenshot.sh: needs $tool (apt-get install xdotool imagemagick)" >&2
+        exit 1
+    }
+done
+[ -n "${DISPLAY:-}" ] || { echo "readme-screenshot.sh: needs an X display, e.g. under xvfb-run" >&2; exit 1; }
+scratch=$(mktemp -d)
+link=$scratch/kv310
+pids=()
+# shellcheck disable=SC2317 # run by the EXIT trap
+cleanup() {
+    kill "${pids[@]}" 2>/dev/null || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
 exec {sim_out}< <(exec "$bin/kv310-sim" --link "$link")
-sim_pid=$!
+pids+=($!)
 read -r -t 10 _ <&"$sim_out"
 cat <&"$sim_out" >/dev/null &
 coproc DRIVER { KV310_COM1="$link" exec "$bin/kv310-test-driver"; }
+pids+=("$DRIVER_PID")
 say() { echo "$1" >&"${DRIVER[1]}"; read -r -t 10 _ <&"${DRIVER[0]}"; }
 read -r -t 10 _ <&"${DRIVER[0]}" # ready
 sleep 1
@@ -27,4 +44,3 @@ sleep 1
 say "text Hello"
 import -window root "$out"
 say "close"
-kill "$sim_pid"

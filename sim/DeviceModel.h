@@ -53,9 +53,8 @@ public:
     void setKeys(quint8 keys) { m_keys = keys & KeyMask; }
     quint8 keys() const { return m_keys; }
 
-    static QChar glyphFor(quint8 code);
-
 private:
+    static QChar glyphFor(quint8 code);
     DeviceEvent clear();
     DeviceEvent newLine();
     DeviceEvent command(quint8 code);

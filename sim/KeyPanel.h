@@ -16,10 +16,8 @@ public:
 
     explicit KeyPanel(QWidget *parent = nullptr);
 
-    // Bit i is set while key i + 1 is down.
-    quint8 keys() const { return m_keys; }
-
 signals:
+    // Bit i is set while key i + 1 is down.
     void keysChanged(quint8 keys);
 
 private:

@@ -20,16 +20,15 @@ void LineClock::restart(qint64 nowNs, int baud)
 qint64 LineClock::bytesDue(qint64 nowNs) const
 {
     const qint64 elapsedNs = std::max<qint64>(nowNs - m_startNs, 0);
-    // Wide arithmetic: a clock nobody consumes from may run for days.
-    const auto carried = static_cast<qint64>(static_cast<long double>(elapsedNs) * m_baud /
-                                             (BitsPerByte * NsPerSecond));
+    const qint64 carried = elapsedNs * m_baud / (BitsPerByte * NsPerSecond);
     return std::max<qint64>(carried - m_consumed, 0);
 }
 
 void LineClock::consume(qint64 count)
 {
     m_consumed += count;
-    // Keep the products in bytesDue() far from overflow during a long flood.
+    // Keeps the products here and in bytesDue() far from overflow: the line's users restart an
+    // idle clock, and a busy one consumes, so its start is never more than a rebase behind.
     while (m_consumed >= m_baud) {
         m_startNs += RebaseSeconds * NsPerSecond;
         m_consumed -= m_baud;

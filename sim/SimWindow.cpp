@@ -1,7 +1,6 @@
 #include "SimWindow.h"
 
 #include "EventLogView.h"
-#include "Guarded.h"
 #include "KeyPanel.h"
 #include "LcdPanel.h"
 #include "PtyEndpoint.h"

@@ -14,7 +14,6 @@ public:
     // Replaces a symbolic link left at linkPath by an earlier run, but nothing else.
     bool create(const QString &linkPath, const QString &target);
     QString errorString() const { return m_errorString; }
-    QString linkPath() const { return m_linkPath; }
 
 private:
     QString m_linkPath;

@@ -1,10 +1,12 @@
 #include "TestSupport.h"
 #include "common/AppInfo.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-// The utility and `kv310-sim --headless --link` on one line, as run.sh wires them.
+// The utility and `kv310-sim --headless --link` on one line, as run.sh wires them; what the
+// simulator refuses.
 class EndToEndTest : public QObject
 {
     Q_OBJECT
@@ -21,40 +23,40 @@ private slots:
         QFETCH(bool, terminate);
         QTemporaryDir directory;
         const QString link = directory.filePath(QStringLiteral("kv310"));
+        // A name taken by anything but a link it made itself is left alone.
+        QVERIFY(QFile(link).open(QIODevice::WriteOnly));
+        LineProcess taken(QStringLiteral(KV310_SIM_PATH), {QStringLiteral("--link"), link});
+        QVERIFY(taken.process().waitForFinished(5000) && taken.process().exitCode() == 1);
+        QVERIFY(QFileInfo(link).isFile() && QFile::remove(link));
         LineProcess sim(QStringLiteral(KV310_SIM_PATH),
                         {QStringLiteral("--headless"), QStringLiteral("--link"), link});
-        const auto port = sim.nextLine(8000);
-        QVERIFY(port);
-        QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromLocal8Bit(*port));
-        qputenv("KV310_COM1", link.toLocal8Bit());
-
-        MainWindow window;
-        window.show();
-        const auto click = [&window](const QString &name) {
-            window.findChild<QAbstractButton *>(name)->click();
+        const QByteArray port = sim.nextLine(8000).value_or("no port");
+        QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromLocal8Bit(port));
+        WindowHarness harness;
+        const ScopedEnv com1("KV310_COM1", link);
+        const auto send = [&harness](const QString &text) {
+            harness.control<QLineEdit>("txtSend")->setText(text);
+            return harness.click("cmdSend");
         };
-        const auto send = [&](const QString &text) {
-            window.findChild<QLineEdit *>(QStringLiteral("txtSend"))->setText(text);
-            click("cmdSend");
-        };
-        for (const char *name : {"optBaud(0)", "cmdCom", "cmdBanner"})
-            click(name);
+        QVERIFY(harness.click("optBaud(0)") && harness.openPort() && harness.click("cmdBanner"));
         // The waits run the event loop, so the window sends meanwhile.
         QVERIFY(sim.waitForLine('|' + AppInfo::WebAddress.toUtf8() + '|'));
         QVERIFY(sim.waitForLine("|  Test utility  |"));
-        QVERIFY(sim.send("keys 05", "keys 05"));
+        // Lines it cannot take change nothing and print nothing.
+        for (const QByteArray &bad : {QByteArray("keys 100"), QByteArray("keys zz"),
+                                      QByteArray("press 1"), QByteArray(2000, 'k')})
+            QVERIFY(sim.send(bad));
+        QVERIFY(sim.send("keys 05") && sim.nextLine(8000) == "keys 05");
         // About a second of line time at 2400 before the reply; only a lower bound, as a busy
         // machine is slower.
         QElapsedTimer clock;
         clock.start();
-        send(QString(240, QLatin1Char('x')));
-        click("cmdClear");
-        send("Hello");
-        click("cmdGetKey");
+        QVERIFY(send(QString(240, QLatin1Char('x'))) && harness.click("cmdClear") &&
+                send("Hello") && harness.click("cmdGetKey"));
         for (const char *line : {"rx 0C clear", "|Hello           |", "|                |",
                                  "rx FE F0 key-status request", "tx 05"})
             QVERIFY2(sim.waitForLine(line, 10000) == line, line);
-        QTRY_COMPARE_WITH_TIMEOUT(indicators(window), showing("13"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(indicators(harness.window()), showing("13"), 10000);
         QVERIFY2(clock.elapsed() >= 800, qPrintable(QString::number(clock.elapsed())));
 
         // The port the window still holds open must not keep the simulator alive.
@@ -62,9 +64,7 @@ private slots:
             sim.process().terminate();
         else
             sim.send("quit");
-        QVERIFY(sim.endsCleanly(5000));
-        QVERIFY(!QFileInfo(link).isSymLink());
-        qunsetenv("KV310_COM1");
+        QVERIFY(sim.endsCleanly(5000) && !QFileInfo(link).isSymLink());
     }
 };
 

@@ -1,5 +1,5 @@
+#include "ui/ApplicationSetup.h"
 #include "ui/MainWindow.h"
-#include "ui/WindowLayout.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -18,6 +18,8 @@ int answerCommandLine(int argc, char *argv[])
 {
     // Decodes the arguments and names the program in the help, without loading a platform.
     const QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kv310-test"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KV310_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -43,9 +45,8 @@ int answerCommandLine(int argc, char *argv[])
         return UsageErrorStatus;
     }
     if (parser.isSet(versionOption))
-        std::printf("kv310-test %s\n", KV310_VERSION);
-    else
-        std::fputs(qPrintable(parser.helpText()), stdout);
+        parser.showVersion();
+    std::fputs(qPrintable(parser.helpText()), stdout);
     return 0;
 }
 
@@ -56,7 +57,7 @@ int main(int argc, char *argv[])
     if (argc > 1)
         return answerCommandLine(argc, argv);
     QApplication application(argc, argv);
-    WindowLayout::setUpApplication(application);
+    setUpApplication(application);
     MainWindow window;
     window.show();
     return application.exec();

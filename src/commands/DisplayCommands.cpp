@@ -4,6 +4,7 @@
 #include "common/AppInfo.h"
 
 #include <QLineEdit>
+#include <QVector>
 
 #include <chrono>
 
@@ -36,6 +37,10 @@ QByteArray bannerCommand()
     return clearCommand() + AppInfo::WebAddress.toLatin1() + newLineCommand() + BannerSecondLine;
 }
 
+namespace
+{
+
+// The bytes typed text stands for: each character's code, or '?' where it has no 8-bit code.
 QByteArray deviceStringFromText(const QString &text)
 {
     QByteArray bytes;
@@ -45,6 +50,13 @@ QByteArray deviceStringFromText(const QString &text)
     return bytes;
 }
 
+// One write of the ripple, and whether the ripple pauses after it.
+struct RippleStep {
+    QByteArray bytes;
+    bool pauseAfter = false;
+};
+
+// Fills both lines with blocks one position at a time, then blanks them the same way.
 QVector<RippleStep> rippleSteps()
 {
     QVector<RippleStep> steps;
@@ -64,6 +76,8 @@ QVector<RippleStep> rippleSteps()
     return steps;
 }
 
+} // namespace
+
 void sendDisplayCommand(bool &bPolling, const DeviceSender &send, const QByteArray &command)
 {
     bPolling = false;
@@ -79,13 +93,12 @@ void sendText(bool &bPolling, const DeviceSender &send, const QLineEdit &txtSend
     send(deviceStringFromText(text));
 }
 
-bool ripple(bool &bPolling, const DeviceSender &send, Pause &pause)
+void ripple(bool &bPolling, const DeviceSender &send, Pause &pause)
 {
     bPolling = false;
     for (const RippleStep &step : rippleSteps()) {
         send(step.bytes);
         if (step.pauseAfter && !pause.wait(RipplePause))
-            return false;
+            return;
     }
-    return true;
 }

@@ -4,6 +4,7 @@
 #include "link/MSComm.h"
 
 #include <QLabel>
+#include <QString>
 #include <QTimer>
 
 namespace
@@ -11,13 +12,19 @@ namespace
 
 constexpr int PollIntervalMs = 100;
 
-} // namespace
+// How one key indicator shows a key.
+struct KeyLook {
+    QColor fill;
+    QString caption;
+};
 
+// 0xFE 0xF0: asks the unit for its key-status byte.
 QByteArray keyStatusRequest()
 {
     return QByteArray{} + DeviceCode::Prefix + DeviceCode::KeyStatusCode;
 }
 
+// Bit i of the status byte is key i + 1; bits 6 and 7 mean nothing.
 std::array<KeyLook, KeyCount> decodeKeyStatus(quint8 status)
 {
     std::array<KeyLook, KeyCount> looks;
@@ -29,6 +36,8 @@ std::array<KeyLook, KeyCount> decodeKeyStatus(quint8 status)
     }
     return looks;
 }
+
+} // namespace
 
 void getKey(MSComm &port, bool &bPolling, const DeviceSender &send)
 {

@@ -3,7 +3,6 @@
 #include "DeviceCodes.h"
 
 #include <QColor>
-#include <QString>
 
 #include <array>
 
@@ -20,23 +19,11 @@ struct KeyIndicators {
     const std::array<QLabel *, KeyCount> &lblKey;
 };
 
-// How one key indicator shows a key.
-struct KeyLook {
-    QColor fill;
-    QString caption;
-};
-
 namespace KeyColor
 {
 inline const QColor On = QColor(255, 0, 0);
 inline const QColor Off = QColor(0, 255, 0);
 } // namespace KeyColor
-
-// 0xFE 0xF0: asks the unit for its key-status byte.
-QByteArray keyStatusRequest();
-
-// Bit i of the status byte is key i + 1; bits 6 and 7 mean nothing.
-std::array<KeyLook, KeyCount> decodeKeyStatus(quint8 status);
 
 // Get Key: stop polling, empty the receive buffer, ask once.
 void getKey(MSComm &port, bool &bPolling, const DeviceSender &send);

@@ -3,7 +3,8 @@
 #include <QColor>
 #include <QWidget>
 
-// A filled circle, as large as its box allows and centred in it, in a settable fill colour.
+// The window's shape control (the shp prefix): a filled circle, as large as its box allows and
+// centred in it, in a settable fill colour. The window's only shapes are the key lamps, shpKey.
 class Shape : public QWidget
 {
     Q_OBJECT

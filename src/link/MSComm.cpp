@@ -1,7 +1,6 @@
 #include "MSComm.h"
 
 #include <QFileInfo>
-#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -17,6 +16,8 @@
 
 namespace
 {
+
+constexpr qint64 ReceiveBufferSize = 1024;
 
 constexpr std::array<qint32, 12> StandardRates{110,  300,   600,   1200,  2400,  4800,
                                                9600, 14400, 19200, 38400, 57600, 115200};
@@ -186,10 +187,6 @@ void MSComm::setOutput(const QByteArray &bytes)
     throwIfUnusable();
     if (bytes.isEmpty())
         return;
-    // Until this call returns, these bytes are not in the log: a failure meanwhile does not
-    // count them as dropped.
-    m_unloggedOutput = bytes.size();
-    const auto logged = qScopeGuard([this] { m_unloggedOutput = 0; });
     if (m_serial.write(bytes) != bytes.size()) {
         fail(m_serial.errorString());
         throw CommError(CommErrorCode::WriteFailed, m_failure);
@@ -231,14 +228,9 @@ QByteArray MSComm::Input()
     return m_serial.isOpen() ? m_serial.read(ReceiveBufferSize) : QByteArray();
 }
 
-qint64 MSComm::pendingOutput() const
-{
-    return m_serial.isOpen() ? m_serial.bytesToWrite() : 0;
-}
-
 qint64 MSComm::unsentOutput() const
 {
-    qint64 unsent = pendingOutput();
+    qint64 unsent = m_serial.isOpen() ? m_serial.bytesToWrite() : 0;
 #ifdef Q_OS_UNIX
     // What the driver still holds; a pseudo-terminal's reader has it already and reports 0.
     int queued = 0;
@@ -253,7 +245,7 @@ void MSComm::fail(const QString &reason)
     if (!m_failure.isEmpty())
         return;
     m_failure = reason;
-    const qint64 dropped = unsentOutput() - m_unloggedOutput;
+    const qint64 dropped = unsentOutput();
     stopListening();
     if (dropped > 0)
         emit outputDropped(dropped);

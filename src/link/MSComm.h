@@ -22,8 +22,6 @@ public:
     // Kinds of event reported by CommEvent().
     static constexpr qint16 ComEvReceive = 2;
 
-    static constexpr qint64 ReceiveBufferSize = 1024;
-
     explicit MSComm(QObject *parent = nullptr);
     ~MSComm() override;
 
@@ -37,7 +35,6 @@ public:
     // Only "<rate>,N,8,1" with a standard rate is accepted.
     void setSettings(const QString &settings);
 
-    qint16 RThreshold() const { return m_rThreshold; }
     void setRThreshold(qint16 threshold);
 
     // Writes every byte of the string, in order, in one write.
@@ -52,11 +49,6 @@ public:
 
     qint16 CommEvent() const { return m_commEvent; }
 
-    // Bytes handed to the port and still queued in the program.
-    qint64 pendingOutput() const;
-    // Those, and what the driver holds for the device.
-    qint64 unsentOutput() const;
-
     // The device a port number stands for: KV310_COM1 / KV310_COM2 when set, else the
     // platform's first or second serial port.
     static QString devicePathForPort(int port);
@@ -64,10 +56,11 @@ public:
 signals:
     // Raised on the owner's thread whenever received bytes are waiting (threshold 1 or more).
     void OnComm();
-    // Each successful write of setOutput, as one unit: tests and tools watch write boundaries.
+    // Each successful write of setOutput, as one unit; a pseudo-terminal cannot show where one
+    // write ends, so tests watch this.
     void outputWritten(const QByteArray &bytes);
     // The last count bytes handed to the port never reached the device: the port was closed,
-    // or the device went, before they left.
+    // or the device went, before they left. A write that fails counts its own bytes too.
     void outputDropped(qint64 count);
 
 private:
@@ -78,6 +71,8 @@ private:
     void fail(const QString &reason);
     void stopListening();
     void throwIfUnusable() const;
+    // Bytes handed to the port and not yet gone: queued here or held by the driver.
+    qint64 unsentOutput() const;
 
     QSerialPort m_serial;
     // Tells of the line hanging up (device unplugged), which no QSerialPort signal reports from
@@ -90,5 +85,4 @@ private:
     qint16 m_commEvent = 0;
     // Why the open port can no longer be used (device gone, write error); empty while healthy.
     QString m_failure;
-    qint64 m_unloggedOutput = 0;
 };

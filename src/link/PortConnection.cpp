@@ -5,11 +5,16 @@
 #include <QAbstractButton>
 #include <QLabel>
 
+namespace
+{
+
+// The settings text for the chosen rate: "2400,N,8,1" or "9600,N,8,1".
 QString settingsForRate(bool rate2400Selected)
 {
     return rate2400Selected ? QStringLiteral("2400,N,8,1") : QStringLiteral("9600,N,8,1");
 }
 
+// What the engineer is told when the toggle fails with a code; empty for codes told nothing.
 QString connectionFailureMessage(int code, int portNumber)
 {
     switch (code) {
@@ -21,9 +26,6 @@ QString connectionFailureMessage(int code, int portNumber)
         return {};
     }
 }
-
-namespace
-{
 
 // The options can be changed only while the port is closed, the commands used only while it is
 // open.

@@ -33,12 +33,6 @@ inline const QString ClosedStatus = QStringLiteral("Com port closed");
 inline const QString OpenStatus = QStringLiteral("Com port open");
 } // namespace ConnectionText
 
-// The settings text for the chosen rate: "2400,N,8,1" or "9600,N,8,1".
-QString settingsForRate(bool rate2400Selected);
-
-// What the engineer is told when the toggle fails with a code; empty for codes told nothing.
-QString connectionFailureMessage(int code, int portNumber);
-
 // Opens a closed port or closes an open one, and switches the controls to match. A failure
 // ends the toggle where it happened and is told through showMessage.
 void toggleConnection(MSComm &port, bool &bPolling, const ConnectionControls &controls,

@@ -13,7 +13,6 @@ void FailureReporter::report(const QString &what, const QString &reason)
         return;
     m_showing = true;
     const QString message = QStringLiteral("%1 failed: %2").arg(what, reason);
-    emit failureShown(message);
     QPointer<FailureReporter> self(this);
     QMessageBox box(QMessageBox::Warning, AppInfo::ApplicationTitle, message, QMessageBox::Ok,
                     qobject_cast<QWidget *>(parent()));

@@ -16,9 +16,6 @@ public:
 
     void report(const QString &what, const QString &reason);
 
-signals:
-    void failureShown(const QString &message);
-
 private:
     bool m_showing = false;
 };

@@ -7,7 +7,7 @@
 #include "common/AppInfo.h"
 #include "common/Shape.h"
 #include "link/MSComm.h"
-#include "link/Transmit.h"
+#include "link/SentLog.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -54,18 +54,6 @@ QPushButton *commandButton(const QString &caption, QWidget *parent, bool enabled
     return button;
 }
 
-// Tab reaches an option group through its selected button only; the arrow keys move within it.
-void tabToSelectedOption(QRadioButton *const (&group)[2])
-{
-    const auto follow = [first = group[0], second = group[1]] {
-        for (QRadioButton *option : {first, second})
-            option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
-    };
-    for (QRadioButton *option : group)
-        QObject::connect(option, &QRadioButton::toggled, option, follow);
-    follow();
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -78,7 +66,7 @@ MainWindow::MainWindow(QWidget *parent)
     setFixedSize(WindowLayout::clientSize());
 
     createControls();
-    setTabOrder();
+    orderTabStops();
     connectHandlers();
     txtSent->setFocus();
 }
@@ -150,12 +138,12 @@ void MainWindow::createControls()
     txtSent->setReadOnly(true);
     txtSent->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     txtSent->setFocusPolicy(Qt::StrongFocus);
-    txtSent->setTabChangesFocus(true);
     txtSent->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     txtSent->setWordWrapMode(QTextOption::WordWrap);
     txtSent->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtSent->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtSent->setUndoRedoEnabled(false);
+    m_sentLog = std::make_unique<SentLog>(*txtSent);
 
     fraKeys = place(new QGroupBox(QStringLiteral("Keyboard"), this), "fraKeys",
                     twips(120, 5520, 4695, 855));
@@ -199,16 +187,15 @@ void MainWindow::createControls()
     m_failures = new FailureReporter(this);
 }
 
-void MainWindow::setTabOrder()
+void MainWindow::orderTabStops()
 {
-    // Tab moves through the focusable controls in this order; disabled ones are passed over.
+    // Tab moves through the focusable controls in this order; disabled ones are passed over, and
+    // Qt enters an option group at its checked button.
     QWidget *const order[] = {txtSent,    cmdCom,   cmdRipple,  optBaud[0], optBaud[1], optPort[0],
                               optPort[1], cmdClear, cmdNewLine, cmdHome,    cmdBanner,  cmdExit,
                               cmdSend,    txtSend,  cmdGetKey,  cmdPollKey};
     for (std::size_t index = 1; index < std::size(order); ++index)
         QWidget::setTabOrder(order[index - 1], order[index]);
-    tabToSelectedOption(optBaud);
-    tabToSelectedOption(optPort);
 }
 
 void MainWindow::connectHandlers()
@@ -247,7 +234,7 @@ template <typename Work> void MainWindow::handle(const QString &what, Work &&wor
 
 void MainWindow::SendToDevice(const QByteArray &deviceString)
 {
-    sendToDevice(*MSComm1, *txtSent, deviceString);
+    m_sentLog->send(*MSComm1, deviceString);
 }
 
 void MainWindow::cmdComClicked()
@@ -331,7 +318,5 @@ void MainWindow::MSComm1OutputDropped(qint64 count)
 {
     // The log shows what went over the line: text still queued when the port closed or the
     // device went never did.
-    handle(tr("Updating the log"), [this, count] {
-        txtSent->setPlainText(withoutDroppedEcho(txtSent->toPlainText(), count));
-    });
+    handle(tr("Updating the log"), [this, count] { m_sentLog->dropUnsent(count); });
 }

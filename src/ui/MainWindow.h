@@ -6,6 +6,8 @@
 
 #include <QWidget>
 
+#include <memory>
+
 class FailureReporter;
 class MSComm;
 class Pause;
@@ -16,6 +18,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QTimer;
+class SentLog;
 class Shape;
 
 // The utility's only window: every control, the serial port component, the polling flag and the
@@ -29,15 +32,12 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    bool isPolling() const { return bPolling; }
-    FailureReporter *failureReporter() const { return m_failures; }
-
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void createControls();
-    void setTabOrder();
+    void orderTabStops();
     void connectHandlers();
 
     void cmdComClicked();
@@ -92,5 +92,6 @@ private:
     bool bPolling = false;
     Pause *m_pause = nullptr;
     FailureReporter *m_failures = nullptr;
+    std::unique_ptr<SentLog> m_sentLog;
     const DeviceSender m_send;
 };

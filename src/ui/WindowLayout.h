@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QFont>
 #include <QRect>
 #include <QSize>
-
-class QApplication;
 
 // Positions and sizes are laid out in twips, as the window was drawn; 15 twips make a pixel.
 namespace WindowLayout
@@ -23,10 +20,4 @@ constexpr QSize clientSize()
 {
     return QSize(ClientWidthTwips / TwipsPerPixel, ClientHeightTwips / TwipsPerPixel);
 }
-
-// A small sans-serif face whose captions fit the window's small controls.
-QFont windowFont();
-
-// Style, font and icon shared by every window of the utility.
-void setUpApplication(QApplication &application);
 } // namespace WindowLayout

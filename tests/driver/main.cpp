@@ -3,18 +3,19 @@
 //   click NAME    clicks a button; answered once its handler has returned
 //   text STRING   sets the text of txtSend
 //   close         closes the window, as its title bar would
-//   state         whether the port is open and polling runs
-// Failures told in a message box are announced as "box <text>" lines.
+//   state         whether the port is open and the poll timer runs
+// Every message box shown is announced as a "box <text>" line.
 
 #include "InputLines.h"
 #include "link/MSComm.h"
-#include "ui/FailureReporter.h"
+#include "ui/ApplicationSetup.h"
 #include "ui/MainWindow.h"
-#include "ui/WindowLayout.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
@@ -36,11 +37,19 @@ public:
             [this](const QByteArray &line) { run(QString::fromUtf8(line)); }, Qt::QueuedConnection);
         // Whoever drove us is gone: end as the title bar would.
         connect(&m_input, &InputLines::ended, &window, &QWidget::close);
-        connect(window.failureReporter(), &FailureReporter::failureShown, this,
-                [](const QString &message) { reply(QStringLiteral("box ") + message); });
+        QCoreApplication::instance()->installEventFilter(this);
     }
 
 private:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            if (const auto *box = qobject_cast<QMessageBox *>(watched))
+                reply(QStringLiteral("box ") + box->text());
+        }
+        return false;
+    }
+
     void run(const QString &line)
     {
         const QString command = line.section(QLatin1Char(' '), 0, 0);
@@ -59,9 +68,9 @@ private:
             reply(QStringLiteral("closed"));
         } else if (command == QLatin1String("state")) {
             const bool open = m_window.findChild<MSComm *>(QStringLiteral("MSComm1"))->PortOpen();
-            reply(QStringLiteral("state open=%1 polling=%2")
-                      .arg(int(open))
-                      .arg(int(m_window.isPolling())));
+            const bool polling =
+                m_window.findChild<QTimer *>(QStringLiteral("tmrPoll"))->isActive();
+            reply(QStringLiteral("state open=%1 polling=%2").arg(int(open)).arg(int(polling)));
         } else {
             reply(QStringLiteral("error unknown command ") + command);
         }
@@ -74,7 +83,7 @@ private:
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    WindowLayout::setUpApplication(application);
+    setUpApplication(application);
     MainWindow window;
     window.show();
     Driver driver(window);

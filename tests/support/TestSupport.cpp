@@ -4,7 +4,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -88,11 +88,15 @@ bool SlaveProbe::waitForBytes(int timeoutMs) const
     return ready(get(), POLLIN, timeoutMs);
 }
 
+QString hexEcho(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper()) +
+           (bytes.isEmpty() ? QString() : QStringLiteral(" "));
+}
+
 QString logMismatch(const QString &log, const QByteArray &wire)
 {
-    // Two upper-case digits and a space per byte, as the log shows them.
-    const QString echo = QString::fromLatin1(wire.toHex(' ').toUpper()) +
-                         (wire.isEmpty() ? QString() : QStringLiteral(" "));
+    const QString echo = hexEcho(wire);
     if (echo.right(log.size()) == log && log.size() >= qMin<qsizetype>(echo.size(), 383))
         return {};
     return QStringLiteral("log ...%1\nline ...%2").arg(log.right(90), echo.right(90));
@@ -140,9 +144,17 @@ std::optional<QByteArray> DriverProcess::ask(const QByteArray &command, int time
     return answer;
 }
 
+quint32 chosenSeed()
+{
+    const QString chosen = qEnvironmentVariable("KV310_FAULT_SEED");
+    const quint32 seed =
+        chosen.isEmpty() ? QRandomGenerator::global()->generate() : chosen.toUInt();
+    qInfo("random seed %u (KV310_FAULT_SEED)", seed);
+    return seed;
+}
+
 WindowHarness::WindowHarness()
 {
-    qputenv("KV310_COM1", m_line->slavePath().toLocal8Bit());
     m_window = std::make_unique<MainWindow>();
     m_window->show();
 }
@@ -156,19 +168,12 @@ bool WindowHarness::click(const QString &name)
     return true;
 }
 
-QByteArray WindowHarness::wire(int quietMs)
+QByteArray WindowHarness::wire(qsizetype count)
 {
-    QByteArray bytes;
-    QElapsedTimer quiet;
-    quiet.start();
-    // Output that never ends is a fault, and must not stall the test.
-    for (const QDeadlineTimer deadline(10000);
-         quiet.elapsed() < quietMs && !deadline.hasExpired();) {
+    QByteArray bytes = m_line->readWaiting();
+    for (const QDeadlineTimer deadline(10000); bytes.size() < count && !deadline.hasExpired();) {
         QTest::qWait(2);
-        const QByteArray more = m_line->readWaiting();
-        if (!more.isEmpty())
-            quiet.restart();
-        bytes += more;
+        bytes += m_line->readWaiting();
     }
     return bytes;
 }

@@ -3,8 +3,8 @@
 #include "FdHandle.h"
 #include "LineProcess.h"
 #include "link/MSComm.h"
+#include "ui/ApplicationSetup.h"
 #include "ui/MainWindow.h"
-#include "ui/WindowLayout.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -31,11 +31,8 @@ public:
 
     // Everything the utility writes until the line has been quiet for quietMs (3 s at most).
     QByteArray readAll(int quietMs = 100) { return collect(1 << 30, quietMs, 3000); }
-    // Exactly count bytes, or fewer if timeoutMs pass first.
-    QByteArray read(int count, int timeoutMs = 3000)
-    {
-        return collect(count, timeoutMs, timeoutMs);
-    }
+    // Exactly count bytes, or fewer if ms milliseconds pass first.
+    QByteArray read(int count, int ms = 3000) { return collect(count, ms, ms); }
     // Bytes already waiting (at most limit), without waiting for more.
     QByteArray readWaiting(qsizetype limit = 1 << 30);
     // Writes to the utility, as the unit would.
@@ -77,6 +74,9 @@ struct SlaveProbe : FdHandle {
     bool waitForBytes(int timeoutMs = 2000) const;
 };
 
+// Two upper-case digits and a space per byte, as the sent-data log shows them.
+QString hexEcho(const QByteArray &bytes);
+
 // Empty when the sent-data log is the end of the hex echo of wire, everything that reached the
 // line: all of it, or cut to its last 380 characters (which may split a byte's digits) and added
 // to since.
@@ -98,6 +98,24 @@ public:
     }
 };
 
+// An environment variable set for as long as this lives, and unset after, however the test ends.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const QString &value) : m_name(name)
+    {
+        qputenv(name, value.toLocal8Bit());
+    }
+    ~ScopedEnv() { qunsetenv(m_name); }
+    Q_DISABLE_COPY(ScopedEnv)
+
+private:
+    const char *m_name;
+};
+
+// The seed of a test's random choices: KV310_FAULT_SEED, or a fresh one. Printed, to replay a run.
+quint32 chosenSeed();
+
 // The six key indicators of a window as shown, e.g. "1 on #ff0000, 2 off #00ff00, ...".
 QString indicators(const QWidget &window);
 // What they show for the keys listed in onKeys ("13": keys 1 and 3), or before any reply ("?").
@@ -109,7 +127,6 @@ class WindowHarness
 {
 public:
     WindowHarness();
-    ~WindowHarness() { qunsetenv("KV310_COM1"); }
 
     MainWindow &window() { return *m_window; }
     PtyPair &line() { return *m_line; }
@@ -129,11 +146,13 @@ public:
     bool click(const QString &name);
     // Opens the chosen port through the toggle; true when the window is in the Open state after.
     bool openPort() { return click(QStringLiteral("cmdCom")) && port().PortOpen(); }
-    // The bytes the utility wrote, once the line goes quiet.
-    QByteArray wire(int quietMs = 100);
+    // What the utility has written once count bytes or more have come, running its events
+    // meanwhile; less if 10 s pass first.
+    QByteArray wire(qsizetype count);
 
 private:
     std::unique_ptr<PtyPair> m_line = std::make_unique<PtyPair>();
+    const ScopedEnv m_com1{"KV310_COM1", m_line->slavePath()};
     // Closes the window's boxes until the window is gone.
     ModalWatcher m_modals;
     std::unique_ptr<MainWindow> m_window;
@@ -144,7 +163,7 @@ private:
     int main(int argc, char *argv[])                                                               \
     {                                                                                              \
         QApplication application(argc, argv);                                                      \
-        WindowLayout::setUpApplication(application);                                               \
+        setUpApplication(application);                                                             \
         TestObject test;                                                                           \
         return QTest::qExec(&test, argc, argv);                                                    \
     }

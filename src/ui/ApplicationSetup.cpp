@@ -1,14 +1,14 @@
-#include "WindowLayout.h"
-
-#include "common/AppInfo.h"
+#include "ApplicationSetup.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QIcon>
 #include <QStyleFactory>
 
-namespace WindowLayout
+namespace
 {
 
+// A small sans-serif face whose captions fit the window's small controls.
 QFont windowFont()
 {
     QFont font(QStringLiteral("Liberation Sans"));
@@ -16,6 +16,8 @@ QFont windowFont()
     font.setPixelSize(11);
     return font;
 }
+
+} // namespace
 
 void setUpApplication(QApplication &application)
 {
@@ -36,5 +38,3 @@ void setUpApplication(QApplication &application)
     icon.addFile(QStringLiteral(":/icons/kv310-32.png"), QSize(32, 32));
     application.setWindowIcon(icon);
 }
-
-} // namespace WindowLayout
