@@ -24,7 +24,7 @@ fi
 
 # mmdebstrap reaches the Debian registry as apt does: through the mirrors of the host's own
 # sources, with the host's proxy settings.
-root_packages=("${KV310_PACKAGES[@]}")
+root_packages=("${KV310_PACKAGES[@]}" "${KV310_TEST_PACKAGES[@]}")
 KV310_PACKAGES=(mmdebstrap git)
 kv310_install
 mirror_for() {
