@@ -4,17 +4,21 @@
 //   text STRING   sets the text of txtSend
 //   close         closes the window, as its title bar would
 //   state         whether the port is open and polling runs
-// Failures told in a message box are announced as "box <text>" lines.
+//   indicators    what the key indicators show
+//   log           the sent-data log's text
+// Every message box shown is announced as a "box <text>" line.
 
+#include "Indicators.h"
 #include "InputLines.h"
 #include "link/MSComm.h"
-#include "ui/FailureReporter.h"
 #include "ui/MainWindow.h"
 #include "ui/WindowLayout.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <cstdio>
@@ -36,8 +40,17 @@ public:
             [this](const QByteArray &line) { run(QString::fromUtf8(line)); }, Qt::QueuedConnection);
         // Whoever drove us is gone: end as the title bar would.
         connect(&m_input, &InputLines::ended, &window, &QWidget::close);
-        connect(window.failureReporter(), &FailureReporter::failureShown, this,
-                [](const QString &message) { reply(QStringLiteral("box ") + message); });
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+protected:
+    // Every message box the window shows, a failure's or the connection toggle's.
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show)
+            if (const auto *box = qobject_cast<QMessageBox *>(watched))
+                reply(QStringLiteral("box ") + box->text());
+        return false;
     }
 
 private:
@@ -62,6 +75,11 @@ private:
             reply(QStringLiteral("state open=%1 polling=%2")
                       .arg(int(open))
                       .arg(int(m_window.isPolling())));
+        } else if (command == QLatin1String("indicators")) {
+            reply(QStringLiteral("indicators ") + indicators(m_window));
+        } else if (command == QLatin1String("log")) {
+            reply(QStringLiteral("log ") +
+                  m_window.findChild<QPlainTextEdit *>(QStringLiteral("txtSent"))->toPlainText());
         } else {
             reply(QStringLiteral("error unknown command ") + command);
         }
