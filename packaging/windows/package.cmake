@@ -1,0 +1,33 @@
+# The Windows zip: the program with the Qt libraries and plugins it loads, the MinGW runtime,
+# the licence and a short README.txt. The test driver is installed beside it in a component of
+# its own, left out of the zip.
+
+set_target_properties(kv310-test PROPERTIES WIN32_EXECUTABLE ON)
+install(TARGETS kv310-test-driver RUNTIME DESTINATION bin COMPONENT driver)
+
+set(windows_runtime)
+foreach(library Core Gui Widgets SerialPort)
+    list(APPEND windows_runtime $<TARGET_FILE:Qt6::${library}>)
+endforeach()
+foreach(library libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${library}
+                    OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT IS_ABSOLUTE "${path}")
+        message(FATAL_ERROR "The compiler does not know ${library}")
+    endif()
+    list(APPEND windows_runtime ${path})
+endforeach()
+install(FILES ${windows_runtime} DESTINATION bin)
+install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION bin/platforms)
+# The tests run the driver headless.
+install(FILES $<TARGET_FILE:Qt6::QOffscreenIntegrationPlugin> DESTINATION bin/platforms
+        COMPONENT driver)
+install(FILES LICENSE packaging/windows/README.txt DESTINATION .)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME kv310-test)
+set(CPACK_PACKAGE_VENDOR "Veltor Ltd")
+set(CPACK_SYSTEM_NAME win64)
+set(CPACK_COMPONENTS_ALL Unspecified)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
