@@ -15,7 +15,7 @@ SERIALPORT_TARBALL=${KV310_THIRD_PARTY:-../shared/third_party}/qtserialport-ever
 BUILD=$PWD/build-windows
 JOBS=${KV310_JOBS:-2}
 
-KV310_PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 ninja-build dpkg-dev xz-utils zip)
+KV310_PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 ninja-build dpkg-dev xz-utils unzip x11-utils)
 
 # apt-get source with deb-src lines made from the host's own deb lines, in a private apt
 # configuration: the system's sources stay as they are.
@@ -85,6 +85,86 @@ build_qt() {
     echo "Qt $QT_VERSION for Windows built in $((SECONDS - started)) s: $(du -sh "$QT_PREFIX" | cut -f1)"
 }
 
+# The utility and the test driver for Windows, staged with what they load, and the zip.
+build_windows() {
+    echo "== Windows build"
+    "$QT_PREFIX/bin/qt-cmake" -S . -B "$BUILD" -G Ninja -DQT_CHAINLOAD_TOOLCHAIN_FILE="$TOOLCHAIN" \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
+    cmake --build "$BUILD" --parallel "$JOBS"
+    rm -rf "$BUILD/stage" "$BUILD"/kv310-test-*-win64.zip
+    cmake --install "$BUILD" --prefix "$BUILD/stage" >/dev/null
+    (cd "$BUILD" && cpack -G ZIP >/dev/null)
+    ls -l "$BUILD"/kv310-test-*-win64.zip
+}
+
+wine_env() {
+    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+# A private prefix whose COM1 and COM2 lead to links that the tests point at their lines.
+make_prefix() {
+    local prefix=$BUILD/wine/prefix ports=$BUILD/wine/ports
+    mkdir -p "$ports"
+    wine_env "$prefix"
+    if [ ! -f "$prefix/system.reg" ]; then
+        "$WINE" wineboot -i >/dev/null 2>&1 || true
+    fi
+    for port in 1 2; do
+        "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$port" /t REG_SZ /d "$ports/com$port" /f >/dev/null 2>&1
+    done
+    # The mapping is read when the server starts.
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w
+}
+
+run_tests() {
+    echo "== Tests under Wine"
+    KV310_TARGETS="tst_end_to_end kv310-sim" kv310_build "$BUILD/host" -DBUILD_TESTING=ON
+    make_prefix
+    # Wine lets a second program open a serial port another one holds, which Windows refuses.
+    QT_QPA_PLATFORM=offscreen KV310_TEST_PORTS_SHARED=1 \
+        KV310_TEST_DRIVER="$PWD/scripts/wine-driver.sh" KV310_WINE="$WINE" \
+        KV310_WINE_PORTS="$BUILD/wine/ports" KV310_WINE_DRIVER="$BUILD/stage/bin/kv310-test-driver.exe" \
+        "$BUILD/host/bin/tst_end_to_end"
+    "$WINESERVER" -k 2>/dev/null || true
+}
+
+# The zip unpacked into an empty folder of a fresh prefix: --version answers and the window opens.
+check_zip() {
+    echo "== The zip in a fresh prefix"
+    local fresh=$BUILD/wine/fresh
+    rm -rf "$fresh"
+    mkdir -p "$fresh/unpacked"
+    wine_env "$fresh/prefix"
+    "$WINE" wineboot -i >/dev/null 2>&1 || true
+    unzip -q "$BUILD"/kv310-test-*-win64.zip -d "$fresh/unpacked"
+    local exe
+    exe=$(find "$fresh/unpacked" -name kv310-test.exe)
+    local version
+    version=$("$WINE" "$exe" --version | tr -d '\r')
+    [ "$version" = "kv310-test $(sed -n 's/^project(kv310-test VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ] ||
+        { echo "--version answered '$version'" >&2; return 1; }
+    echo "$version"
+    # The window, on a display of its own: Wine shows it as an X window with its title.
+    xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+        "$0" "$1" & program=$!
+        for _ in $(seq 60); do
+            if xwininfo -root -tree | grep -q "\"Veltor Serial LCD test utility\""; then kill $program; exit 0; fi
+            sleep 1
+        done
+        kill $program; exit 1' "$WINE" "$exe" ||
+        { echo "The window did not open" >&2; return 1; }
+    echo "The window opened"
+    "$WINESERVER" -k 2>/dev/null || true
+}
+
 kv310_install
 build_qt
 [ "${1:-}" = qt ] && exit 0
+WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
+WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+started=$SECONDS
+build_windows
+run_tests
+check_zip
+echo "windows.sh took $((SECONDS - started)) s after Qt"
