@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Under an X display (e.g. xvfb-run, with xdotool and imagemagick): the simulated unit and the
 # utility side by side after Banner and a key poll with keys 1 and 3 down, for the README.
+# KV310_TEST_DRIVER, when set, starts the utility's driver another way (the Windows build under
+# Wine, see scripts/windows.sh).
 set -euo pipefail
 bin=${1:-build/bin}
 out=${2:-docs/screenshot.png}
@@ -9,9 +11,9 @@ exec {sim_out}< <(exec "$bin/kv310-sim" --link "$link")
 sim_pid=$!
 read -r -t 10 _ <&"$sim_out"
 cat <&"$sim_out" >/dev/null &
-coproc DRIVER { KV310_COM1="$link" exec "$bin/kv310-test-driver"; }
+coproc DRIVER { KV310_COM1="$link" exec "${KV310_TEST_DRIVER:-$bin/kv310-test-driver}"; }
 say() { echo "$1" >&"${DRIVER[1]}"; read -r -t 10 _ <&"${DRIVER[0]}"; }
-read -r -t 10 _ <&"${DRIVER[0]}" # ready
+read -r -t 60 _ <&"${DRIVER[0]}" # ready; under Wine that takes seconds
 sleep 1
 sim_win=$(xdotool search --name "KV310 simulator" | head -1)
 xdotool windowmove "$sim_win" 345 0
