@@ -3,6 +3,7 @@
 # under Wine over a pseudo-terminal. Qt for Windows is built from source once and cached.
 #   scripts/windows.sh        everything
 #   scripts/windows.sh qt     only Qt for Windows (into the cache)
+#   scripts/windows.sh screenshot   after a run: docs/screenshot-windows.png, under Xvfb
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
@@ -15,7 +16,7 @@ SERIALPORT_TARBALL=${KV310_THIRD_PARTY:-../shared/third_party}/qtserialport-ever
 BUILD=$PWD/build-windows
 JOBS=${KV310_JOBS:-2}
 
-KV310_PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 ninja-build dpkg-dev xz-utils unzip x11-utils)
+KV310_PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 ninja-build dpkg-dev xz-utils unzip x11-utils nsis)
 
 # apt-get source with deb-src lines made from the host's own deb lines, in a private apt
 # configuration: the system's sources stay as they are.
@@ -112,9 +113,11 @@ make_prefix() {
     for port in 1 2; do
         "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$port" /t REG_SZ /d "$ports/com$port" /f >/dev/null 2>&1
     done
-    # The mapping is read when the server starts.
+    # The mapping is read when the server starts. The server takes the lines as its controlling
+    # terminal, and lists its objects when one hangs up: that goes nowhere.
     "$WINESERVER" -k 2>/dev/null || true
     "$WINESERVER" -w
+    "$WINESERVER" -p 2>/dev/null
 }
 
 run_tests() {
@@ -137,6 +140,7 @@ check_zip() {
     mkdir -p "$fresh/unpacked"
     wine_env "$fresh/prefix"
     "$WINE" wineboot -i >/dev/null 2>&1 || true
+    "$WINESERVER" -w
     unzip -q "$BUILD"/kv310-test-*-win64.zip -d "$fresh/unpacked"
     local exe
     exe=$(find "$fresh/unpacked" -name kv310-test.exe)
@@ -148,13 +152,53 @@ check_zip() {
     # The window, on a display of its own: Wine shows it as an X window with its title.
     xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         "$0" "$1" & program=$!
-        for _ in $(seq 60); do
+        for _ in $(seq 120); do
             if xwininfo -root -tree | grep -q "\"Veltor Serial LCD test utility\""; then kill $program; exit 0; fi
             sleep 1
         done
+        xwininfo -root -tree | grep -v "has no name" >&2
         kill $program; exit 1' "$WINE" "$exe" ||
         { echo "The window did not open" >&2; return 1; }
     echo "The window opened"
+    "$WINESERVER" -k 2>/dev/null || true
+}
+
+# The installer: silent install into a fresh prefix, its Start-menu entry, and a clean uninstall.
+check_installer() {
+    echo "== The installer in a fresh prefix"
+    (cd "$BUILD" && cpack -G NSIS64 >/dev/null)
+    local installer fresh=$BUILD/wine/installer
+    installer=$(ls "$BUILD"/kv310-test-*-win64.exe)
+    rm -rf "$fresh"
+    wine_env "$fresh"
+    "$WINE" wineboot -i >/dev/null 2>&1 || true
+    "$WINESERVER" -w
+    "$WINE" "$installer" /S
+    "$WINESERVER" -w
+    local installed="$fresh/drive_c/Program Files/kv310-test"
+    [ -f "$installed/bin/kv310-test.exe" ] || { echo "Not installed" >&2; return 1; }
+    find "$fresh/drive_c" -name 'KV310 test utility.lnk' | grep -q . ||
+        { echo "No Start-menu entry" >&2; return 1; }
+    "$WINE" "$installed/bin/kv310-test.exe" --version
+    "$WINE" "$installed/Uninstall.exe" /S
+    "$WINESERVER" -w
+    sleep 2
+    "$WINESERVER" -w
+    [ ! -e "$installed" ] || { echo "Left behind: $(find "$installed")" >&2; return 1; }
+    ! find "$fresh/drive_c" -name 'KV310 test utility.lnk' | grep -q . ||
+        { echo "The Start-menu entry stayed" >&2; return 1; }
+    echo "Installed, started and uninstalled"
+    "$WINESERVER" -k 2>/dev/null || true
+}
+
+# The README's screenshot of the Windows build under Wine, beside the simulated unit.
+screenshot() {
+    KV310_PACKAGES+=(xdotool imagemagick)
+    kv310_install
+    make_prefix
+    KV310_TEST_DRIVER="$PWD/scripts/wine-driver.sh" KV310_WINE="$WINE" \
+        KV310_WINE_PORTS="$BUILD/wine/ports" KV310_WINE_DRIVER="$BUILD/stage/bin/kv310-test-driver.exe" \
+        xvfb-run -a -s "-screen 0 1024x768x24" scripts/readme-screenshot.sh "$BUILD/host/bin" docs/screenshot-windows.png
     "$WINESERVER" -k 2>/dev/null || true
 }
 
@@ -164,7 +208,11 @@ build_qt
 WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
 WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 started=$SECONDS
+case ${1:-} in
+screenshot) screenshot; exit 0 ;;
+esac
 build_windows
 run_tests
 check_zip
+check_installer
 echo "windows.sh took $((SECONDS - started)) s after Qt"

@@ -3,7 +3,6 @@
 # its own, left out of the zip.
 
 set_target_properties(kv310-test PROPERTIES WIN32_EXECUTABLE ON)
-install(TARGETS kv310-test-driver RUNTIME DESTINATION bin COMPONENT driver)
 
 set(windows_runtime)
 foreach(library Core Gui Widgets SerialPort)
@@ -19,9 +18,12 @@ foreach(library libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
 endforeach()
 install(FILES ${windows_runtime} DESTINATION bin)
 install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION bin/platforms)
-# The tests run the driver headless.
-install(FILES $<TARGET_FILE:Qt6::QOffscreenIntegrationPlugin> DESTINATION bin/platforms
-        COMPONENT driver)
+if(TARGET kv310-test-driver)
+    install(TARGETS kv310-test-driver RUNTIME DESTINATION bin COMPONENT driver)
+    # The tests run the driver headless.
+    install(FILES $<TARGET_FILE:Qt6::QOffscreenIntegrationPlugin> DESTINATION bin/platforms
+            COMPONENT driver)
+endif()
 install(FILES LICENSE packaging/windows/README.txt DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
