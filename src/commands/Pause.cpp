@@ -21,9 +21,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds EarlyBy{2};
 
 // Ends a loop once a given moment has come, never before it. A QTimer rounds every wait up to
-// whole milliseconds and wakes late besides (by 1 to 2 ms on Windows' multimedia timers, and
-// under Wine), which over a ripple's 68 pauses adds a tenth of a second; on Linux a timerfd
-// wakes the loop at the moment itself.
+// whole milliseconds and wakes late besides (about 1.5 ms a pause under Wine), which over a
+// ripple's 68 pauses adds a tenth of a second; on Linux a timerfd wakes the loop at the moment
+// itself.
 class Alarm
 {
 public:
