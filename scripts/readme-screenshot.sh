@@ -15,6 +15,8 @@ coproc DRIVER { KV310_COM1="$link" exec "${KV310_TEST_DRIVER:-$bin/kv310-test-dr
 say() { echo "$1" >&"${DRIVER[1]}"; read -r -t 10 _ <&"${DRIVER[0]}"; }
 read -r -t 60 _ <&"${DRIVER[0]}" # ready; under Wine that takes seconds
 sleep 1
+# Wine places its windows itself: the utility goes to the left edge, as it starts elsewhere.
+xdotool search --name "Veltor Serial LCD test utility" | head -1 | xargs -r -I{} xdotool windowmove {} 0 0
 sim_win=$(xdotool search --name "KV310 simulator" | head -1)
 xdotool windowmove "$sim_win" 345 0
 sleep 0.5
