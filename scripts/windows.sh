@@ -94,6 +94,7 @@ build_windows() {
     cmake --build "$BUILD" --parallel "$JOBS"
     rm -rf "$BUILD/stage" "$BUILD"/kv310-test-*-win64.zip
     cmake --install "$BUILD" --prefix "$BUILD/stage" >/dev/null
+    cmake --install "$BUILD" --prefix "$BUILD/stage" --component driver >/dev/null
     (cd "$BUILD" && cpack -G ZIP >/dev/null)
     ls -l "$BUILD"/kv310-test-*-win64.zip
 }
