@@ -2,6 +2,8 @@
 # The simulated unit and the utility side by side after Banner and a key poll with keys 1 and 3
 # down, for the README. Needs an X display (e.g. xvfb-run -s '-screen 0 1024x768x24'), xdotool
 # and ImageMagick's import: apt-get install xvfb xauth xdotool imagemagick.
+# KV310_TEST_DRIVER, when set, starts the utility's driver another way (the Windows build under
+# Wine, see scripts/windows.sh).
 set -euo pipefail
 bin=${1:-build/bin}
 out=${2:-docs/screenshot.png}
@@ -25,11 +27,13 @@ exec {sim_out}< <(exec "$bin/kv310-sim" --link "$link")
 pids+=($!)
 read -r -t 10 _ <&"$sim_out"
 cat <&"$sim_out" >/dev/null &
-coproc DRIVER { KV310_COM1="$link" exec "$bin/kv310-test-driver"; }
+coproc DRIVER { KV310_COM1="$link" exec "${KV310_TEST_DRIVER:-$bin/kv310-test-driver}"; }
 pids+=("$DRIVER_PID")
 say() { echo "$1" >&"${DRIVER[1]}"; read -r -t 10 _ <&"${DRIVER[0]}"; }
-read -r -t 10 _ <&"${DRIVER[0]}" # ready
+read -r -t 60 _ <&"${DRIVER[0]}" # ready; under Wine that takes seconds
 sleep 1
+# Wine places its windows itself: the utility goes to the left edge, as it starts elsewhere.
+xdotool search --name "Veltor Serial LCD test utility" | head -1 | xargs -r -I{} xdotool windowmove {} 0 0
 sim_win=$(xdotool search --name "KV310 simulator" | head -1)
 xdotool windowmove "$sim_win" 345 0
 sleep 0.5

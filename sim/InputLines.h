@@ -4,6 +4,7 @@
 #include <QObject>
 
 #include <limits>
+#include <memory>
 
 class QSocketNotifier;
 
@@ -16,6 +17,7 @@ public:
     // A partial line longer than maxLength is dropped, so junk on the input cannot pile up.
     explicit InputLines(qsizetype maxLength = std::numeric_limits<qsizetype>::max(),
                         QObject *parent = nullptr);
+    ~InputLines() override;
 
 signals:
     void lineRead(const QByteArray &line);
@@ -24,9 +26,16 @@ signals:
     void ended();
 
 private:
-    void read();
+    // Bytes that have come; none when the input has ended.
+    void take(const QByteArray &bytes);
 
     const qsizetype m_maxLength;
-    QSocketNotifier *m_notifier = nullptr;
     QByteArray m_pending;
+#ifdef Q_OS_WIN
+    struct Reader;
+    std::shared_ptr<Reader> m_reader;
+#else
+    void read();
+    QSocketNotifier *m_notifier = nullptr;
+#endif
 };

@@ -5,8 +5,10 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-// The utility and `kv310-sim --headless --link` on one line, as run.sh wires them; what the
-// simulator refuses.
+// The utility's window in a process of its own, the test driver, on a real line: against
+// `kv310-sim --headless --link` as run.sh wires them, or on a pseudo-terminal the test holds.
+// KV310_TEST_DRIVER, when set, starts another build of the driver in its place: the Windows one
+// under Wine.
 class EndToEndTest : public QObject
 {
     Q_OBJECT
@@ -14,12 +16,14 @@ class EndToEndTest : public QObject
 private slots:
     void throughTheSimulatedUnit_data()
     {
+        QTest::addColumn<int>("rate");
         QTest::addColumn<bool>("terminate");
-        QTest::newRow("quit") << false;
-        QTest::newRow("SIGTERM") << true;
+        QTest::newRow("2400, the unit quits") << 2400 << false;
+        QTest::newRow("9600, the unit is terminated") << 9600 << true;
     }
     void throughTheSimulatedUnit()
     {
+        QFETCH(int, rate);
         QFETCH(bool, terminate);
         QTemporaryDir directory;
         const QString link = directory.filePath(QStringLiteral("kv310"));
@@ -30,41 +34,135 @@ private slots:
         QVERIFY(QFileInfo(link).isFile() && QFile::remove(link));
         LineProcess sim(QStringLiteral(KV310_SIM_PATH),
                         {QStringLiteral("--headless"), QStringLiteral("--link"), link});
-        const QByteArray port = sim.nextLine(8000).value_or("no port");
-        QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromLocal8Bit(port));
-        WindowHarness harness;
-        const ScopedEnv com1("KV310_COM1", link);
-        const auto send = [&harness](const QString &text) {
-            harness.control<QLineEdit>("txtSend")->setText(text);
-            return harness.click("cmdSend");
-        };
-        QVERIFY(harness.click("optBaud(0)") && harness.openPort() && harness.click("cmdBanner"));
-        // The waits run the event loop, so the window sends meanwhile.
+        const auto port = sim.nextLine(8000);
+        QVERIFY(port);
+        QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromLocal8Bit(*port));
+
+        DriverProcess window(link);
+        QVERIFY(started(window));
+        const QByteArray rateButton = rate == 2400 ? "optBaud(0)" : "optBaud(1)";
+        for (const QByteArray &name : {rateButton, QByteArray("cmdCom"), QByteArray("cmdBanner")})
+            QVERIFY2(window.expect("click " + name, "clicked"), name);
+        QCOMPARE(lineSettings(link), QString("%1 8N1").arg(rate));
         QVERIFY(sim.waitForLine('|' + AppInfo::WebAddress.toUtf8() + '|'));
         QVERIFY(sim.waitForLine("|  Test utility  |"));
+        const QByteArray banner = "\x0c" + AppInfo::WebAddress.toLatin1() + "\x0a  Test utility";
+        const QString log = QString::fromUtf8(window.ask("log").value_or("")).mid(4);
+        QVERIFY2(logMismatch(log, banner).isEmpty(), qPrintable(logMismatch(log, banner)));
+
         // Lines it cannot take change nothing and print nothing.
         for (const QByteArray &bad : {QByteArray("keys 100"), QByteArray("keys zz"),
                                       QByteArray("press 1"), QByteArray(2000, 'k')})
             QVERIFY(sim.send(bad));
-        QVERIFY(sim.send("keys 05") && sim.nextLine(8000) == "keys 05");
-        // About a second of line time at 2400 before the reply; only a lower bound, as a busy
-        // machine is slower.
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(send(QString(240, QLatin1Char('x'))) && harness.click("cmdClear") &&
-                send("Hello") && harness.click("cmdGetKey"));
-        for (const char *line : {"rx 0C clear", "|Hello           |", "|                |",
-                                 "rx FE F0 key-status request", "tx 05"})
+        QVERIFY(sim.send("keys 05", "keys 05"));
+        QVERIFY(window.expect("click cmdGetKey", "clicked"));
+        for (const char *line : {"rx FE F0 key-status request", "tx 05"})
             QVERIFY2(sim.waitForLine(line, 10000) == line, line);
-        QTRY_COMPARE_WITH_TIMEOUT(indicators(harness.window()), showing("13"), 10000);
-        QVERIFY2(clock.elapsed() >= 800, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(window.ask("indicators").value_or(""),
+                                  "indicators " + showing("13").toUtf8(), 10000);
 
         // The port the window still holds open must not keep the simulator alive.
         if (terminate)
             sim.process().terminate();
         else
             sim.send("quit");
-        QVERIFY(sim.endsCleanly(5000) && !QFileInfo(link).isSymLink());
+        QVERIFY(sim.endsCleanly(5000));
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(window.send("click cmdExit") && window.endsCleanly(5000));
+    }
+
+    // Poll Key's requests, then a ripple, as the line sees them; Exit with the port still open.
+    void pollingRippleAndExit()
+    {
+        PtyPair line;
+        DriverProcess window(line.slavePath());
+        QVERIFY(started(window));
+        QVERIFY(window.expect("click cmdCom", "clicked"));
+        QVERIFY(window.expect("click cmdPollKey", "clicked"));
+        const QByteArray request = "\xfe\xf0";
+        QCOMPARE(line.read(2), request);
+        constexpr int Requests = 20;
+        QElapsedTimer clock;
+        clock.start();
+        for (int count = 0; count < Requests; ++count)
+            QCOMPARE(line.read(2), request);
+        const double meanMs = double(clock.elapsed()) / Requests;
+        QVERIFY2(meanMs > 90 && meanMs < 110, qPrintable(QString::number(meanMs)));
+
+        // Answered once the ripple is over; the ripple stops polling as it starts.
+        QVERIFY(window.send("click cmdRipple"));
+        QByteArray first;
+        do
+            first = line.read(1);
+        while (first == "\xfe" || first == "\xf0");
+        clock.restart();
+        const QByteArray ripple = "\x0c" + QByteArray(17, '\xff') + "\x0a" +
+                                  QByteArray(17, '\xff') + "\xfe\x80" +
+                                  QByteArray(34, ' ').insert(17, '\x0a') + "\xfe\x80";
+        const QByteArray wire = first + line.read(ripple.size() - 1, 12000);
+        const qint64 rippleMs = clock.elapsed();
+        QCOMPARE(wire.toHex(' '), ripple.toHex(' '));
+        // Its 68 pauses lie between its first byte and its last; the upper bound is generous.
+        QVERIFY2(rippleMs >= 6700 && rippleMs < 9000, qPrintable(QString::number(rippleMs)));
+        QVERIFY(window.waitForLine("clicked cmdRipple"));
+
+        QVERIFY(window.expect("state", "state open=1 polling=0"));
+        QVERIFY(window.send("click cmdExit") && window.endsCleanly(5000));
+        QCOMPARE(line.readAll(300), QByteArray());
+    }
+
+    void portMessages_data()
+    {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("nothing behind port 2") << 2 << "Port 2 doesn't exist!";
+        QTest::newRow("port 1 held by another program") << 1 << "Port 1 already in use!";
+    }
+    void portMessages()
+    {
+        QFETCH(int, port);
+        QFETCH(QString, message);
+        PtyPair line;
+        std::unique_ptr<DriverProcess> holder;
+        if (port == 1) {
+            if (qEnvironmentVariableIntValue("KV310_TEST_PORTS_SHARED"))
+                QSKIP("this platform lets a second program open a port another one holds");
+            holder = std::make_unique<DriverProcess>(line.slavePath());
+            QVERIFY(started(*holder) && holder->expect("click cmdCom", "clicked"));
+            QVERIFY(holder->expect("state", "state open=1"));
+        }
+        QTemporaryDir scratch;
+        const ScopedEnv com2("KV310_COM2", scratch.filePath(QStringLiteral("no-such-port")));
+        DriverProcess window(line.slavePath());
+        QVERIFY(started(window));
+        if (port == 2)
+            QVERIFY(window.expect("click optPort(1)", "clicked"));
+        QVERIFY(window.send("click cmdCom"));
+        QVERIFY(window.waitForLine("box " + message.toUtf8(), 10000));
+        QVERIFY(window.expect("state", "state open=0"));
+        QVERIFY(window.send("click cmdExit") && window.endsCleanly(5000));
+    }
+
+private:
+    // The driver is up: under Wine that takes seconds.
+    static bool started(DriverProcess &window)
+    {
+        return window.waitForLine("ready", 60000).has_value();
+    }
+
+    // The rate and framing the port was opened with, e.g. "2400 8N1".
+    static QString lineSettings(const QString &device)
+    {
+        const SlaveProbe probe(device);
+        termios settings{};
+        if (!probe.isValid() || ::tcgetattr(probe.get(), &settings) != 0)
+            return QStringLiteral("unreadable");
+        const int rate = cfgetospeed(&settings) == B2400   ? 2400
+                         : cfgetospeed(&settings) == B9600 ? 9600
+                                                           : 0;
+        const bool eightN1 =
+            (settings.c_cflag & CSIZE) == CS8 && !(settings.c_cflag & (PARENB | CSTOPB));
+        return QStringLiteral("%1 %2").arg(rate).arg(eightN1 ? "8N1" : "other");
     }
 };
 

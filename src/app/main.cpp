@@ -7,10 +7,39 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 namespace
 {
 
 constexpr int UsageErrorStatus = 2;
+
+#ifdef Q_OS_WIN
+constexpr char DefaultPorts[2][5] = {"COM1", "COM2"};
+
+// A windowed program has no console of its own: answer in the one it was started from, unless
+// the output goes to a file or a pipe already.
+void answerInParentConsole()
+{
+    const auto unconnected = [](DWORD which) {
+        const HANDLE handle = ::GetStdHandle(which);
+        return !handle || handle == INVALID_HANDLE_VALUE ||
+               ::GetFileType(handle) == FILE_TYPE_UNKNOWN;
+    };
+    const bool output = unconnected(STD_OUTPUT_HANDLE);
+    const bool error = unconnected(STD_ERROR_HANDLE);
+    if ((!output && !error) || !::AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    if (output)
+        std::freopen("CONOUT$", "w", stdout);
+    if (error)
+        std::freopen("CONOUT$", "w", stderr);
+}
+#else
+constexpr char DefaultPorts[2][11] = {"/dev/ttyS0", "/dev/ttyS1"};
+#endif
 
 // The utility has no options of its own: --help and --version are answered and anything else is
 // refused, all without a display, so that they work over ssh and in scripts.
@@ -22,12 +51,14 @@ int answerCommandLine(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(KV310_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Test utility for the KV310 serial LCD with keypad. It has no options of its own:\n"
-        "without arguments it opens its window.\n\n"
-        "Port 1 (com1) is the device in KV310_COM1, /dev/ttyS0 when unset or empty.\n"
-        "Port 2 (com2) is the device in KV310_COM2, /dev/ttyS1 when unset or empty.\n"
-        "See kv310-test(1)."));
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Test utility for the KV310 serial LCD with keypad. It has no options of its own:\n"
+            "without arguments it opens its window.\n\n"
+            "Port 1 (com1) is the device in KV310_COM1, %1 when unset or empty.\n"
+            "Port 2 (com2) is the device in KV310_COM2, %2 when unset or empty.\n"
+            "See kv310-test(1).")
+            .arg(QLatin1String(DefaultPorts[0]), QLatin1String(DefaultPorts[1])));
     // Qt's own --help-all would list Qt's options, which the utility does not take.
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Displays this help."));
@@ -54,8 +85,12 @@ int answerCommandLine(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
-    if (argc > 1)
+    if (argc > 1) {
+#ifdef Q_OS_WIN
+        answerInParentConsole();
+#endif
         return answerCommandLine(argc, argv);
+    }
     QApplication application(argc, argv);
     setUpApplication(application);
     MainWindow window;

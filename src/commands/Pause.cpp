@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <thread>
 
 #ifdef Q_OS_LINUX
 #include <sys/timerfd.h>
@@ -16,15 +17,21 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
+// Elsewhere the timer is set this much early, and the last stretch is waited out on the spot.
+constexpr std::chrono::milliseconds EarlyBy{2};
+
 // Ends a loop once a given moment has come, never before it. A QTimer rounds every wait up to
-// whole milliseconds, which over a ripple's 68 pauses adds tens of milliseconds; on Linux a
-// timerfd wakes the loop at the moment itself.
+// whole milliseconds and wakes late besides (about 1.5 ms a pause under Wine), which over a
+// ripple's 68 pauses adds a tenth of a second; on Linux a timerfd wakes the loop at the moment
+// itself.
 class Alarm
 {
 public:
     Alarm(QEventLoop &loop, Clock::time_point when)
     {
-        const auto ring = [this, &loop] {
+        const auto ring = [this, &loop, when] {
+            while (Clock::now() < when)
+                std::this_thread::yield();
             m_rung = true;
             if (m_notifier)
                 m_notifier->setEnabled(false);
@@ -49,8 +56,9 @@ public:
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setSingleShot(true);
         QObject::connect(&m_timer, &QTimer::timeout, &loop, ring);
-        m_timer.start(std::max(std::chrono::milliseconds(1),
-                               std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now())));
+        m_timer.start(
+            std::max(std::chrono::milliseconds::zero(),
+                     std::chrono::floor<std::chrono::milliseconds>(when - Clock::now()) - EarlyBy));
     }
     ~Alarm()
     {

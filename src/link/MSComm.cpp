@@ -8,10 +8,14 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
 #include <sys/ioctl.h>
+#endif
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
 #endif
 
 namespace
@@ -31,9 +35,40 @@ QString defaultDeviceForPort(int port)
 #endif
 }
 
-// Maps a failed open onto the component's codes: a missing device, a port somebody else holds.
-int openErrorCode(QSerialPort::SerialPortError error, const QString &reason)
+// QSerialPort's handle: a descriptor on Unix, a HANDLE on Windows.
+using PortHandle = decltype(std::declval<const QSerialPort &>().handle());
+
+// The system's own code for the last failure: Windows tells more with it than QSerialPort does.
+unsigned long lastSystemError()
 {
+#ifdef Q_OS_WIN
+    return ::GetLastError();
+#else
+    return 0;
+#endif
+}
+
+// Maps a failed open onto the component's codes: a missing device, a port somebody else holds.
+int openErrorCode(QSerialPort::SerialPortError error, const QString &reason,
+                  unsigned long systemError)
+{
+#ifdef Q_OS_WIN
+    // QSerialPort has these as UnknownError.
+    switch (systemError) {
+    case ERROR_INVALID_FUNCTION: // the name leads to something that is no serial port
+    case ERROR_GEN_FAILURE:      // a USB adapter that has been unplugged
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_BAD_UNIT:
+        return CommErrorCode::InvalidPortNumber;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+        return CommErrorCode::PortInUse;
+    default:
+        break;
+    }
+#else
+    Q_UNUSED(systemError);
+#endif
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
     case QSerialPort::ResourceError: // a node with no hardware behind it answers EIO
@@ -55,7 +90,7 @@ QString hangUpReason()
 }
 
 // True once the device has hung up or its handle is no longer usable.
-bool lineHasGone(qintptr handle)
+bool lineHasGone(PortHandle handle)
 {
 #ifdef Q_OS_UNIX
     pollfd descriptor{int(handle), POLLIN, 0};
@@ -121,8 +156,9 @@ void MSComm::setPortOpen(bool open)
     m_serial.setFlowControl(QSerialPort::NoFlowControl);
     m_serial.clearError();
     if (!m_serial.open(QIODevice::ReadWrite)) {
+        const unsigned long systemError = lastSystemError();
         const QString reason = m_serial.errorString();
-        const int code = openErrorCode(m_serial.error(), reason);
+        const int code = openErrorCode(m_serial.error(), reason, systemError);
         m_serial.clearError();
         throw CommError(code, reason);
     }

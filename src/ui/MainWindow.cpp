@@ -252,7 +252,9 @@ void MainWindow::cmdExitClicked()
 {
     handle(tr("Exit"), [this] { closePortForExit(*MSComm1); });
     m_pause->end();
-    QCoreApplication::quit();
+    // Not quit(): Qt 6.4's quit() first asks the platform to end the session, which under Wine
+    // never returns.
+    QCoreApplication::exit(0);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

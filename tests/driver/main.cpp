@@ -4,8 +4,11 @@
 //   text STRING   sets the text of txtSend
 //   close         closes the window, as its title bar would
 //   state         whether the port is open and the poll timer runs
+//   indicators    what the key indicators show
+//   log           the sent-data log's text
 // Every message box shown is announced as a "box <text>" line.
 
+#include "Indicators.h"
 #include "InputLines.h"
 #include "link/MSComm.h"
 #include "ui/ApplicationSetup.h"
@@ -16,6 +19,7 @@
 #include <QEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <cstdio>
@@ -71,6 +75,11 @@ private:
             const bool polling =
                 m_window.findChild<QTimer *>(QStringLiteral("tmrPoll"))->isActive();
             reply(QStringLiteral("state open=%1 polling=%2").arg(int(open)).arg(int(polling)));
+        } else if (command == QLatin1String("indicators")) {
+            reply(QStringLiteral("indicators ") + indicators(m_window));
+        } else if (command == QLatin1String("log")) {
+            reply(QStringLiteral("log ") +
+                  m_window.findChild<QPlainTextEdit *>(QStringLiteral("txtSent"))->toPlainText());
         } else {
             reply(QStringLiteral("error unknown command ") + command);
         }

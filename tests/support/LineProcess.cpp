@@ -23,8 +23,11 @@ LineProcess::~LineProcess()
 
 void LineProcess::readLines()
 {
-    while (m_process.canReadLine())
-        m_lines.append(m_process.readLine().chopped(1));
+    // A Windows program ends its lines with \r\n.
+    while (m_process.canReadLine()) {
+        const QByteArray line = m_process.readLine().chopped(1);
+        m_lines.append(line.endsWith('\r') ? line.chopped(1) : line);
+    }
 }
 
 bool LineProcess::send(const QByteArray &line, const QByteArray &answer, int timeoutMs)

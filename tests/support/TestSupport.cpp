@@ -1,7 +1,5 @@
 #include "TestSupport.h"
 
-#include "common/Shape.h"
-
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QRandomGenerator>
@@ -102,35 +100,16 @@ QString logMismatch(const QString &log, const QByteArray &wire)
     return QStringLiteral("log ...%1\nline ...%2").arg(log.right(90), echo.right(90));
 }
 
-QString indicators(const QWidget &window)
-{
-    QStringList shown;
-    for (int index = 0; index < KeyCount; ++index) {
-        const QString name = QStringLiteral("(%1)").arg(index);
-        shown << window.findChild<QLabel *>("lblKey" + name)->text() + ' ' +
-                     window.findChild<Shape *>("shpKey" + name)->fillColor().name();
-    }
-    return shown.join(QLatin1String(", "));
-}
-
-QString showing(const QString &onKeys)
-{
-    QStringList shown;
-    for (const QChar digit : QStringLiteral("123456")) {
-        shown << (onKeys == "?"            ? QString(digit) + " ?? #000000"
-                  : onKeys.contains(digit) ? QString(digit) + " on #ff0000"
-                                           : QString(digit) + " off #00ff00");
-    }
-    return shown.join(QLatin1String(", "));
-}
-
 // env sets the variables and becomes the driver, so the process id is the driver's.
+// KV310_TEST_DRIVER, when set, is a program that starts another build of the driver (the Windows
+// one under Wine) and takes the same variables.
 DriverProcess::DriverProcess(const QString &com1, const QStringList &wrapper)
     : LineProcess(
           QStringLiteral("env"),
           QStringList{"KV310_COM1=" + com1,
                       "QT_QPA_PLATFORM=" + qEnvironmentVariable("QT_QPA_PLATFORM", "offscreen")}
-              << wrapper << KV310_DRIVER_PATH)
+              << wrapper
+              << qEnvironmentVariable("KV310_TEST_DRIVER", QStringLiteral(KV310_DRIVER_PATH)))
 {
 }
 

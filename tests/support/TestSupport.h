@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FdHandle.h"
+#include "Indicators.h"
 #include "LineProcess.h"
 #include "link/MSComm.h"
 #include "ui/ApplicationSetup.h"
@@ -82,8 +83,9 @@ QString hexEcho(const QByteArray &bytes);
 // to since.
 QString logMismatch(const QString &log, const QByteArray &wire);
 
-// The real window in a child process (tests/driver), driven through its standard input, with its
-// port 1 at com1; wrapper is a program, with its arguments, to run it under.
+// The real window in a child process (tests/driver, or what KV310_TEST_DRIVER names), driven
+// through its standard input, with its port 1 at com1; wrapper is a program, with its arguments,
+// to run it under.
 class DriverProcess : public LineProcess
 {
 public:
@@ -115,11 +117,6 @@ private:
 
 // The seed of a test's random choices: KV310_FAULT_SEED, or a fresh one. Printed, to replay a run.
 quint32 chosenSeed();
-
-// The six key indicators of a window as shown, e.g. "1 on #ff0000, 2 off #00ff00, ...".
-QString indicators(const QWidget &window);
-// What they show for the keys listed in onKeys ("13": keys 1 and 3), or before any reply ("?").
-QString showing(const QString &onKeys);
 
 // A main window whose port 1 is the slave of a pseudo-terminal (through KV310_COM1, unset again
 // when the harness goes).

@@ -1,0 +1,228 @@
+#!/usr/bin/env bash
+# Cross-builds the utility for 64-bit Windows with MinGW-w64, packages it and runs its tests
+# under Wine over a pseudo-terminal. Qt for Windows is built from source once and cached.
+#   scripts/windows.sh        everything
+#   scripts/windows.sh qt     only Qt for Windows (into the cache)
+#   scripts/windows.sh screenshot   after a run: docs/screenshot-windows.png, under Xvfb
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/common.sh
+
+QT_VERSION=6.4.2
+QT_CACHE=${KV310_QT_CACHE:-/var/cache/kv310-test}
+QT_PREFIX=$QT_CACHE/qt-$QT_VERSION-mingw
+TOOLCHAIN=$PWD/packaging/windows/mingw-w64-x86_64.cmake
+SERIALPORT_TARBALL=${KV310_THIRD_PARTY:-../shared/third_party}/qtserialport-everywhere-src-$QT_VERSION.tar.xz
+BUILD=$PWD/build-windows
+JOBS=${KV310_JOBS:-2}
+
+KV310_PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 ninja-build dpkg-dev xz-utils unzip x11-utils nsis)
+
+# apt-get source with deb-src lines made from the host's own deb lines, in a private apt
+# configuration: the system's sources stay as they are.
+fetch_qtbase_source() {
+    local dir=$1 codename apt=$1/apt
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    mkdir -p "$apt/sources.list.d" "$apt/lists/partial" "$apt/cache/archives/partial"
+    : >"$apt/sources.list"
+    local file
+    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -f "$file" ] || continue
+        grep -E "^deb[[:space:]].*[[:space:]]$codename([-/][a-z]+)?[[:space:]]" "$file" |
+            sed 's/^deb[[:space:]]/deb-src /' >>"$apt/sources.list" || true
+    done
+    for file in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$file" ] || continue
+        # One stanza a paragraph; only the distribution's own, as binary-only ones have no sources.
+        awk -v codename="$codename" 'BEGIN { RS = ""; ORS = "\n\n" }
+            $0 ~ "Suites:[^\n]*" codename { sub(/Types:[^\n]*/, "Types: deb-src"); print }' \
+            "$file" >"$apt/sources.list.d/$(basename "$file")"
+    done
+    local options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/sources.list.d"
+        -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "APT::Sandbox::User=root")
+    apt-get "${options[@]}" update -qq
+    # The same release as the host's Qt, whose tools (moc, rcc, uic) the cross-build uses.
+    local version
+    version=$(dpkg-query -W -f='${Version}' qt6-base-dev)
+    case $version in "$QT_VERSION"*) ;; *) echo "The host's Qt is $version, not $QT_VERSION" >&2; return 1 ;; esac
+    (cd "$dir" && apt-get "${options[@]}" source -qq "qt6-base=$version")
+}
+
+build_qt() {
+    if [ -x "$QT_PREFIX/bin/qt-cmake" ] && [ -f "$QT_PREFIX/lib/cmake/Qt6SerialPort/Qt6SerialPortConfig.cmake" ]; then
+        echo "Qt $QT_VERSION for Windows: cached in $QT_PREFIX"
+        return 0
+    fi
+    local work=$QT_CACHE/qt-$QT_VERSION-mingw-work
+    local started=$SECONDS
+    rm -rf "$work" "$QT_PREFIX"
+    mkdir -p "$work"
+    echo "== Qt $QT_VERSION for Windows: fetching qtbase"
+    fetch_qtbase_source "$work"
+    local source
+    source=$(find "$work" -maxdepth 1 -type d -name 'qt6-base-*' | head -n 1)
+    echo "== Qt $QT_VERSION for Windows: configuring qtbase"
+    # Shared libraries with Qt's bundled third-party code; what the utility does not use is off.
+    # Debian's source leaves out the tablet library the windows plugin would include, and with
+    # OpenGL off the plugin's dynamic-GL code must be off too.
+    cmake -S "$source" -B "$work/qtbase-build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$QT_PREFIX" -DBUILD_SHARED_LIBS=ON \
+        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+        -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
+        -DFEATURE_sql=OFF -DFEATURE_opengl=OFF -DFEATURE_dbus=OFF -DFEATURE_network=OFF \
+        -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
+        -DFEATURE_tabletevent=OFF -DFEATURE_dynamicgl=OFF
+    echo "== Qt $QT_VERSION for Windows: building qtbase"
+    ninja -C "$work/qtbase-build" -j "$JOBS"
+    ninja -C "$work/qtbase-build" install >/dev/null
+    echo "== Qt $QT_VERSION for Windows: Qt Serial Port"
+    tar -C "$work" -xf "$SERIALPORT_TARBALL"
+    mkdir -p "$work/serialport-build"
+    (cd "$work/serialport-build" &&
+        "$QT_PREFIX/bin/qt-configure-module" "$work/qtserialport-everywhere-src-$QT_VERSION" &&
+        ninja -j "$JOBS" && ninja install >/dev/null)
+    rm -rf "$work"
+    echo "Qt $QT_VERSION for Windows built in $((SECONDS - started)) s: $(du -sh "$QT_PREFIX" | cut -f1)"
+}
+
+# The utility and the test driver for Windows, staged with what they load, and the zip.
+build_windows() {
+    echo "== Windows build"
+    "$QT_PREFIX/bin/qt-cmake" -S . -B "$BUILD" -G Ninja -DQT_CHAINLOAD_TOOLCHAIN_FILE="$TOOLCHAIN" \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
+    cmake --build "$BUILD" --parallel "$JOBS"
+    rm -rf "$BUILD/stage" "$BUILD"/kv310-test-*-win64.zip
+    cmake --install "$BUILD" --prefix "$BUILD/stage" >/dev/null
+    cmake --install "$BUILD" --prefix "$BUILD/stage" --component driver >/dev/null
+    (cd "$BUILD" && cpack -G ZIP >/dev/null)
+    ls -l "$BUILD"/kv310-test-*-win64.zip
+}
+
+wine_env() {
+    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+# A private prefix whose COM1 and COM2 lead to links that the tests point at their lines.
+make_prefix() {
+    local prefix=$BUILD/wine/prefix ports=$BUILD/wine/ports
+    mkdir -p "$ports"
+    wine_env "$prefix"
+    if [ ! -f "$prefix/system.reg" ]; then
+        "$WINE" wineboot -i >/dev/null 2>&1 || true
+    fi
+    for port in 1 2; do
+        "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$port" /t REG_SZ /d "$ports/com$port" /f >/dev/null 2>&1
+    done
+    # The mapping is read when the server starts. The server takes the lines as its controlling
+    # terminal, and lists its objects when one hangs up: that goes nowhere.
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w
+    "$WINESERVER" -p 2>/dev/null
+}
+
+run_tests() {
+    echo "== Tests under Wine"
+    KV310_TARGETS="tst_end_to_end kv310-sim" kv310_build "$BUILD/host" -DBUILD_TESTING=ON
+    make_prefix
+    # Wine lets a second program open a serial port another one holds, which Windows refuses.
+    QT_QPA_PLATFORM=offscreen KV310_TEST_PORTS_SHARED=1 \
+        KV310_TEST_DRIVER="$PWD/scripts/wine-driver.sh" KV310_WINE="$WINE" \
+        KV310_WINE_PORTS="$BUILD/wine/ports" KV310_WINE_DRIVER="$BUILD/stage/bin/kv310-test-driver.exe" \
+        "$BUILD/host/bin/tst_end_to_end"
+    "$WINESERVER" -k 2>/dev/null || true
+}
+
+# The zip unpacked into an empty folder of a fresh prefix: --version answers and the window opens.
+check_zip() {
+    echo "== The zip in a fresh prefix"
+    local fresh=$BUILD/wine/fresh
+    rm -rf "$fresh"
+    mkdir -p "$fresh/unpacked"
+    wine_env "$fresh/prefix"
+    "$WINE" wineboot -i >/dev/null 2>&1 || true
+    "$WINESERVER" -w
+    unzip -q "$BUILD"/kv310-test-*-win64.zip -d "$fresh/unpacked"
+    local exe
+    exe=$(find "$fresh/unpacked" -name kv310-test.exe)
+    local version
+    version=$("$WINE" "$exe" --version | tr -d '\r')
+    [ "$version" = "kv310-test $(sed -n 's/^project(kv310-test VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ] ||
+        { echo "--version answered '$version'" >&2; return 1; }
+    echo "$version"
+    # The window, on a display of its own: Wine shows it as an X window with its title. The
+    # prefix's desktop started above without a display: it must go first.
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w
+    xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+        "$0" "$1" & program=$!
+        for _ in $(seq 120); do
+            if xwininfo -root -tree | grep -q "\"Veltor Serial LCD test utility\""; then kill $program; exit 0; fi
+            sleep 1
+        done
+        xwininfo -root -tree | grep -v "has no name" >&2
+        kill $program; exit 1' "$WINE" "$exe" ||
+        { echo "The window did not open" >&2; return 1; }
+    echo "The window opened"
+    "$WINESERVER" -k 2>/dev/null || true
+}
+
+# The installer: silent install into a fresh prefix, its Start-menu entry, and a clean uninstall.
+check_installer() {
+    echo "== The installer in a fresh prefix"
+    (cd "$BUILD" && cpack -G NSIS64 >/dev/null)
+    local installer fresh=$BUILD/wine/installer
+    installer=$(ls "$BUILD"/kv310-test-*-win64.exe)
+    # Debian's makensis writes 32-bit installers, which a Wine without its 32-bit half cannot run.
+    if file "$installer" | grep -q 'PE32 executable' && [ ! -x /usr/lib/wine/wine ]; then
+        echo "$(basename "$installer") made; not tried: it is a 32-bit program and this Wine runs" \
+            "only 64-bit ones (wine32 needs the i386 architecture)"
+        return 0
+    fi
+    rm -rf "$fresh"
+    wine_env "$fresh"
+    "$WINE" wineboot -i >/dev/null 2>&1 || true
+    "$WINESERVER" -w
+    "$WINE" "$installer" /S
+    "$WINESERVER" -w
+    local installed="$fresh/drive_c/Program Files/kv310-test"
+    [ -f "$installed/bin/kv310-test.exe" ] || { echo "Not installed" >&2; return 1; }
+    find "$fresh/drive_c" -name 'KV310 test utility.lnk' | grep -q . ||
+        { echo "No Start-menu entry" >&2; return 1; }
+    "$WINE" "$installed/bin/kv310-test.exe" --version
+    "$WINE" "$installed/Uninstall.exe" /S
+    "$WINESERVER" -w
+    sleep 2
+    "$WINESERVER" -w
+    [ ! -e "$installed" ] || { echo "Left behind: $(find "$installed")" >&2; return 1; }
+    ! find "$fresh/drive_c" -name 'KV310 test utility.lnk' | grep -q . ||
+        { echo "The Start-menu entry stayed" >&2; return 1; }
+    echo "Installed, started and uninstalled"
+    "$WINESERVER" -k 2>/dev/null || true
+}
+
+# The README's screenshot of the Windows build under Wine, beside the simulated unit.
+screenshot() {
+    KV310_PACKAGES+=(xdotool imagemagick)
+    kv310_install
+    make_prefix
+    KV310_TEST_DRIVER="$PWD/scripts/wine-driver.sh" KV310_WINE="$WINE" \
+        KV310_WINE_PORTS="$BUILD/wine/ports" KV310_WINE_DRIVER="$BUILD/stage/bin/kv310-test-driver.exe" \
+        xvfb-run -a -s "-screen 0 1024x768x24" scripts/readme-screenshot.sh "$BUILD/host/bin" docs/screenshot-windows.png
+    "$WINESERVER" -k 2>/dev/null || true
+}
+
+kv310_install
+build_qt
+[ "${1:-}" = qt ] && exit 0
+WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
+WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+started=$SECONDS
+case ${1:-} in
+screenshot) screenshot; exit 0 ;;
+esac
+build_windows
+run_tests
+check_zip
+check_installer
+echo "windows.sh took $((SECONDS - started)) s after Qt"
