@@ -75,9 +75,12 @@ int answerCommandLine(int argc, char *argv[])
                      qPrintable(error));
         return UsageErrorStatus;
     }
+    // Printed rather than shown through the parser, which on Windows puts it in a message box
+    // when the one who asked has no console of ours.
     if (parser.isSet(versionOption))
-        parser.showVersion();
-    std::fputs(qPrintable(parser.helpText()), stdout);
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()), KV310_VERSION);
+    else
+        std::fputs(qPrintable(parser.helpText()), stdout);
     return 0;
 }
 
