@@ -166,9 +166,9 @@ void MSComm::setPortOpen(bool open)
     m_failure.clear();
     m_commEvent = 0;
 #ifdef Q_OS_UNIX
-    // A hung-up terminal polls as readable and in error for ever. Qt up to 6.4 reports the read
-    // of nothing that follows as a read error; from 6.5 on QSerialPort reads nothing, says
-    // nothing and is woken again at once, taking a whole core. The exception notifier is woken by
+    // A hung-up terminal polls as readable and in error for ever. Qt 6.4 reports the read of
+    // nothing that follows as a read error; Qt 6.8's QSerialPort reads nothing, says nothing and
+    // is woken again at once, taking a whole core. The exception notifier is woken by
     // the same hang-up (POLLHUP and POLLERR), never by data, and is the only one on the handle.
     m_hangUpWatch =
         std::make_unique<QSocketNotifier>(m_serial.handle(), QSocketNotifier::Exception);

@@ -75,8 +75,8 @@ private:
     qint64 unsentOutput() const;
 
     QSerialPort m_serial;
-    // Tells of the line hanging up (device unplugged), which no QSerialPort signal reports from
-    // Qt 6.5 on; unused where QSerialPort's handle is no file descriptor.
+    // Tells of the line hanging up (device unplugged), which no QSerialPort signal reports on
+    // Qt 6.8; unused where QSerialPort's handle is no file descriptor.
     std::unique_ptr<QSocketNotifier> m_hangUpWatch;
     bool m_portOpen = false;
     qint16 m_commPort = 1;
