@@ -72,7 +72,7 @@ private slots:
         const QTemporaryDir links;
         const QString port = links.filePath(QStringLiteral("usb-kv310-port0"));
         QVERIFY(QFile::link(line.slavePath(), port));
-        qputenv("KV310_COM1", port.toLocal8Bit());
+        const ScopedEnv com1("KV310_COM1", port);
         QVERIFY(harness.openPort());
         const QList<SeenMessage> &seen = harness.modals().messages;
 
@@ -283,8 +283,8 @@ private slots:
     }
 
     // The unit answers just as Get Key empties the receive buffer: the notice of that answer then
-    // brings a read of nothing, which QSerialPort reports as a failure named after a stale errno.
-    // The line is fine and must stay in use.
+    // brings a read of nothing, which QSerialPort 6.4 reports as a failure named after a stale
+    // errno. The line is fine and must stay in use.
     void replyAsBufferEmptied_data()
     {
         QTest::addColumn<int>("staleErrno");

@@ -347,7 +347,8 @@ void MSComm::closeDevice()
 // PortOpen as it is: opening and closing belong to the connection toggle.
 void MSComm::stopListening()
 {
-    // Closing from inside QSerialPort's own notification is not safe: let it return first.
+    // Closing from inside QSerialPort's notification, or the hang-up notifier's, would delete the
+    // notifier that is signalling: let it return first.
     QTimer::singleShot(0, this, [this] {
         if (m_portOpen && !m_failure.isEmpty())
             closeDevice();
