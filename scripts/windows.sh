@@ -9,9 +9,21 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 
 QT_VERSION=6.4.2
-QT_CACHE=${KV310_QT_CACHE:-/var/cache/kv310-test}
-QT_PREFIX=$QT_CACHE/qt-$QT_VERSION-mingw
 TOOLCHAIN=$PWD/packaging/windows/mingw-w64-x86_64.cmake
+# Shared libraries with Qt's bundled third-party code; what the utility does not use is off:
+# among others the Direct2D platform plugin (a second copy of the windows one) and the JPEG and
+# GIF readers. Debian's source leaves out the tablet library the windows plugin would include,
+# and with OpenGL off the plugin's dynamic-GL code must be off too.
+QT_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON
+    -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF
+    -DFEATURE_sql=OFF -DFEATURE_opengl=OFF -DFEATURE_dbus=OFF -DFEATURE_network=OFF
+    -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
+    -DFEATURE_direct2d=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF
+    -DFEATURE_tabletevent=OFF -DFEATURE_dynamicgl=OFF)
+# The cache is keyed by the options and the toolchain, so a change to either builds Qt anew.
+QT_CACHE=${KV310_CACHE_DIR:-/var/cache/kv310-test}
+QT_KEY=$({ printf '%s\n' "${QT_OPTIONS[@]}"; cat "$TOOLCHAIN"; } | sha256sum | cut -c1-12)
+QT_PREFIX=$QT_CACHE/qt-$QT_VERSION-mingw-$QT_KEY
 SERIALPORT_TARBALL=${KV310_THIRD_PARTY:-../shared/third_party}/qtserialport-everywhere-src-$QT_VERSION.tar.xz
 BUILD=$PWD/build-windows
 JOBS=${KV310_JOBS:-2}
@@ -53,7 +65,7 @@ build_qt() {
         echo "Qt $QT_VERSION for Windows: cached in $QT_PREFIX"
         return 0
     fi
-    local work=$QT_CACHE/qt-$QT_VERSION-mingw-work
+    local work=$QT_PREFIX-work status=0
     local started=$SECONDS
     rm -rf "$work" "$QT_PREFIX"
     mkdir -p "$work"
@@ -62,26 +74,29 @@ build_qt() {
     local source
     source=$(find "$work" -maxdepth 1 -type d -name 'qt6-base-*' | head -n 1)
     echo "== Qt $QT_VERSION for Windows: configuring qtbase"
-    # Shared libraries with Qt's bundled third-party code; what the utility does not use is off.
-    # Debian's source leaves out the tablet library the windows plugin would include, and with
-    # OpenGL off the plugin's dynamic-GL code must be off too.
-    cmake -S "$source" -B "$work/qtbase-build" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_INSTALL_PREFIX="$QT_PREFIX" -DBUILD_SHARED_LIBS=ON \
-        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-        -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
-        -DFEATURE_sql=OFF -DFEATURE_opengl=OFF -DFEATURE_dbus=OFF -DFEATURE_network=OFF \
-        -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
-        -DFEATURE_tabletevent=OFF -DFEATURE_dynamicgl=OFF
-    echo "== Qt $QT_VERSION for Windows: building qtbase"
-    ninja -C "$work/qtbase-build" -j "$JOBS"
+    local log=$work/build.log
+    cmake -S "$source" -B "$work/qtbase-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+        -DCMAKE_INSTALL_PREFIX="$QT_PREFIX" "${QT_OPTIONS[@]}" \
+        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >"$log" 2>&1 ||
+        { tail -n 40 "$log" >&2; return 1; }
+    echo "== Qt $QT_VERSION for Windows: building qtbase (every 100th step shown; all in the log)"
+    # Qt's own sources warn a lot under MinGW: the whole output goes to the log, and its tail is
+    # shown if the build fails.
+    ninja -C "$work/qtbase-build" -j "$JOBS" 2>&1 | tee -a "$log" |
+        awk -v started="$(date +%s)" '/^\[[0-9]+\/[0-9]+\]/ {
+            split(substr($1, 2), step, "/")
+            if (step[1] % 100 == 0 || step[1] == step[2]) {
+                "date +%s" | getline now; close("date +%s")
+                printf "  %s %d s\n", $1, now - started; fflush()
+            } }' || status=$?
+    [ "$status" -eq 0 ] || { tail -n 40 "$log" >&2; return 1; }
     ninja -C "$work/qtbase-build" install >/dev/null
     echo "== Qt $QT_VERSION for Windows: Qt Serial Port"
     tar -C "$work" -xf "$SERIALPORT_TARBALL"
     mkdir -p "$work/serialport-build"
     (cd "$work/serialport-build" &&
         "$QT_PREFIX/bin/qt-configure-module" "$work/qtserialport-everywhere-src-$QT_VERSION" &&
-        ninja -j "$JOBS" && ninja install >/dev/null)
+        ninja -j "$JOBS" && ninja install) >>"$log" 2>&1 || { tail -n 40 "$log" >&2; return 1; }
     rm -rf "$work"
     echo "Qt $QT_VERSION for Windows built in $((SECONDS - started)) s: $(du -sh "$QT_PREFIX" | cut -f1)"
 }
