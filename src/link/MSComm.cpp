@@ -62,6 +62,7 @@ int openErrorCode(QSerialPort::SerialPortError error, const QString &reason,
         return CommErrorCode::InvalidPortNumber;
     case ERROR_SHARING_VIOLATION:
     case ERROR_BUSY:
+    case ERROR_LOCK_VIOLATION: // Wine: a terminal that another program holds exclusively
         return CommErrorCode::PortInUse;
     default:
         break;

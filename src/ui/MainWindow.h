@@ -42,6 +42,7 @@ private:
 
     void cmdComClicked();
     void cmdExitClicked();
+    void endProgram();
     void cmdClearClicked();
     void cmdHomeClicked();
     void cmdNewLineClicked();

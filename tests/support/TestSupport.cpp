@@ -103,13 +103,15 @@ QString logMismatch(const QString &log, const QByteArray &wire)
 // env sets the variables and becomes the driver, so the process id is the driver's.
 // KV310_TEST_DRIVER, when set, is a program that starts another build of the driver (the Windows
 // one under Wine) and takes the same variables.
-DriverProcess::DriverProcess(const QString &com1, const QStringList &wrapper)
+DriverProcess::DriverProcess(const QString &com1, const QStringList &wrapper, Build build)
     : LineProcess(
           QStringLiteral("env"),
           QStringList{"KV310_COM1=" + com1,
                       "QT_QPA_PLATFORM=" + qEnvironmentVariable("QT_QPA_PLATFORM", "offscreen")}
               << wrapper
-              << qEnvironmentVariable("KV310_TEST_DRIVER", QStringLiteral(KV310_DRIVER_PATH)))
+              << (build == Build::Native ? QStringLiteral(KV310_DRIVER_PATH)
+                                         : qEnvironmentVariable("KV310_TEST_DRIVER",
+                                                                QStringLiteral(KV310_DRIVER_PATH))))
 {
 }
 

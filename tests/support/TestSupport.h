@@ -83,13 +83,15 @@ QString hexEcho(const QByteArray &bytes);
 // to since.
 QString logMismatch(const QString &log, const QByteArray &wire);
 
-// The real window in a child process (tests/driver, or what KV310_TEST_DRIVER names), driven
-// through its standard input, with its port 1 at com1; wrapper is a program, with its arguments,
-// to run it under.
+// The real window in a child process, driven through its standard input, with its port 1 at
+// com1; wrapper is a program, with its arguments, to run it under. The build under test is
+// tests/driver or what KV310_TEST_DRIVER names; the native one is always tests/driver.
 class DriverProcess : public LineProcess
 {
 public:
-    explicit DriverProcess(const QString &com1 = {}, const QStringList &wrapper = {});
+    enum class Build { UnderTest, Native };
+    explicit DriverProcess(const QString &com1 = {}, const QStringList &wrapper = {},
+                           Build build = Build::UnderTest);
 
     // Sends a command and waits for its answer, passing over "ready" and the failure boxes told.
     std::optional<QByteArray> ask(const QByteArray &command, int timeoutMs = 8000);
