@@ -16,4 +16,7 @@ for port in 1 2; do
     fi
     unset "$variable"
 done
-exec "${KV310_WINE:-wine64}" "$KV310_WINE_DRIVER" "$@"
+# Wine does not hand QT_* variables on to Windows programs: the platform goes as an argument.
+platform=()
+[ -z "${QT_QPA_PLATFORM:-}" ] || platform=(-platform "$QT_QPA_PLATFORM")
+exec "${KV310_WINE:-wine64}" "$KV310_WINE_DRIVER" "${platform[@]}" "$@"

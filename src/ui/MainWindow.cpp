@@ -251,22 +251,17 @@ void MainWindow::cmdComClicked()
 void MainWindow::cmdExitClicked()
 {
     handle(tr("Exit"), [this] { closePortForExit(*MSComm1); });
-    endProgram();
+    m_pause->end();
+    // Not quit(): Qt 6.4's quit() first asks the platform to end the session, which under Wine
+    // never returns.
+    QCoreApplication::exit(0);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    event->accept();
-    endProgram();
-}
-
-void MainWindow::endProgram()
-{
-    // A paused ripple ends without writing.
+    // Closing from the title bar ends the program; a paused ripple must end without writing.
     m_pause->end();
-    // Ended here rather than by quit() or by the last window closing, which quits too: under
-    // Wine, Qt 6.4's quit() asks the platform to end the session first, and that never returns.
-    QCoreApplication::exit(0);
+    event->accept();
 }
 
 void MainWindow::cmdClearClicked()

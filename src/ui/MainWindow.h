@@ -42,7 +42,6 @@ private:
 
     void cmdComClicked();
     void cmdExitClicked();
-    void endProgram();
     void cmdClearClicked();
     void cmdHomeClicked();
     void cmdNewLineClicked();
