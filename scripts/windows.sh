@@ -26,7 +26,8 @@ QT_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON
 QT_CACHE=${KV310_CACHE_DIR:-/var/cache/kv310-test}
 QT_KEY=$({ printf '%s\n' "${QT_OPTIONS[@]}"; cat "$TOOLCHAIN"; } | sha256sum | cut -c1-12)
 QT_PREFIX=$QT_CACHE/qt-$QT_VERSION-mingw-$QT_KEY
-SERIALPORT_TARBALL=${KV310_THIRD_PARTY:-../shared/third_party}/qtserialport-everywhere-src-$QT_VERSION.tar.xz
+SERIALPORT_TARBALL=$PWD/third_party/qtserialport-everywhere-src-$QT_VERSION.tar.xz
+SERIALPORT_SHA256=682626d3ae07074df0f707dab880f1eab1c133a04d5bed688a3ec63af305ae89
 BUILD=$PWD/build-windows
 JOBS=${KV310_JOBS:-2}
 
@@ -68,6 +69,8 @@ build_qt() {
         return 0
     fi
     local work=$QT_PREFIX-work status=0
+    echo "$SERIALPORT_SHA256  $SERIALPORT_TARBALL" | sha256sum --check --quiet ||
+        { echo "$SERIALPORT_TARBALL is not the Qt Serial Port $QT_VERSION release" >&2; return 1; }
     local started=$SECONDS
     rm -rf "$work" "$QT_PREFIX"
     mkdir -p "$work"
