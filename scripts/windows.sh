@@ -14,8 +14,8 @@ TOOLCHAIN=$PWD/packaging/windows/mingw-w64-x86_64.cmake
 # among others the Direct2D platform plugin (a second copy of the windows one) and the JPEG and
 # GIF readers. Without Direct2D, Qt 6.4 leaves out its DirectWrite 3 font database but the
 # windows plugin still refers to it, so that is off too (the plugin's default is GDI's).
-# Debian's source leaves out the tablet library the windows plugin would include,
-# and with OpenGL off the plugin's dynamic-GL code must be off too.
+# Debian's source leaves out the tablet library the windows plugin would include, and with
+# OpenGL off the plugin's dynamic-GL code must be off too.
 QT_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF
     -DFEATURE_sql=OFF -DFEATURE_opengl=OFF -DFEATURE_dbus=OFF -DFEATURE_network=OFF
