@@ -9,6 +9,8 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 
 QT_VERSION=6.4.2
+# Qt Serial Port 6.4.3 carries the fix for the Windows notifier's crash (QTBUG-108450) over 6.4.2.
+SERIALPORT_VERSION=6.4.3
 TOOLCHAIN=$PWD/packaging/windows/mingw-w64-x86_64.cmake
 # Shared libraries with Qt's bundled third-party code; what the utility does not use is off:
 # among others the Direct2D platform plugin (a second copy of the windows one) and the JPEG and
@@ -22,12 +24,14 @@ QT_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON
     -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
     -DFEATURE_direct2d=OFF -DFEATURE_directwrite3=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF
     -DFEATURE_tabletevent=OFF -DFEATURE_dynamicgl=OFF)
-# The cache is keyed by the options and the toolchain, so a change to either builds Qt anew.
+SERIALPORT_TARBALL=$PWD/third_party/qtserialport-everywhere-src-$SERIALPORT_VERSION.tar.xz
+SERIALPORT_SHA256=1bf649bf99fc7fbd2aa8562069b64763bd406234994795896a2de4398a51f338
+# The cache is keyed by the options, the toolchain and the module's source, so a change to any
+# of them builds Qt anew.
 QT_CACHE=${KV310_CACHE_DIR:-/var/cache/kv310-test}
-QT_KEY=$({ printf '%s\n' "${QT_OPTIONS[@]}"; cat "$TOOLCHAIN"; } | sha256sum | cut -c1-12)
+QT_KEY=$({ printf '%s\n' "${QT_OPTIONS[@]}"; cat "$TOOLCHAIN"; echo "$SERIALPORT_SHA256"; } |
+    sha256sum | cut -c1-12)
 QT_PREFIX=$QT_CACHE/qt-$QT_VERSION-mingw-$QT_KEY
-SERIALPORT_TARBALL=$PWD/third_party/qtserialport-everywhere-src-$QT_VERSION.tar.xz
-SERIALPORT_SHA256=682626d3ae07074df0f707dab880f1eab1c133a04d5bed688a3ec63af305ae89
 BUILD=$PWD/build-windows
 JOBS=${KV310_JOBS:-2}
 
@@ -70,7 +74,7 @@ build_qt() {
     fi
     local work=$QT_PREFIX-work status=0
     echo "$SERIALPORT_SHA256  $SERIALPORT_TARBALL" | sha256sum --check --quiet ||
-        { echo "$SERIALPORT_TARBALL is not the Qt Serial Port $QT_VERSION release" >&2; return 1; }
+        { echo "$SERIALPORT_TARBALL is not the Qt Serial Port $SERIALPORT_VERSION release" >&2; return 1; }
     local started=$SECONDS
     rm -rf "$work" "$QT_PREFIX"
     mkdir -p "$work"
@@ -96,11 +100,14 @@ build_qt() {
             } }' || status=$?
     [ "$status" -eq 0 ] || { tail -n 40 "$log" >&2; return 1; }
     ninja -C "$work/qtbase-build" install >/dev/null
-    echo "== Qt $QT_VERSION for Windows: Qt Serial Port"
+    echo "== Qt $QT_VERSION for Windows: Qt Serial Port $SERIALPORT_VERSION"
     tar -C "$work" -xf "$SERIALPORT_TARBALL"
     mkdir -p "$work/serialport-build"
+    # The module asks for a Qt of its own release, 6.4.3; its source needs nothing that Debian's
+    # qtbase 6.4.2 lacks, and Qt's own error message names this switch to take it.
     (cd "$work/serialport-build" &&
-        "$QT_PREFIX/bin/qt-configure-module" "$work/qtserialport-everywhere-src-$QT_VERSION" &&
+        "$QT_PREFIX/bin/qt-configure-module" "$work/qtserialport-everywhere-src-$SERIALPORT_VERSION" \
+            -- -DQT_NO_PACKAGE_VERSION_CHECK=TRUE &&
         ninja -j "$JOBS" && ninja install) >>"$log" 2>&1 || { tail -n 40 "$log" >&2; return 1; }
     rm -rf "$work"
     echo "Qt $QT_VERSION for Windows built in $((SECONDS - started)) s: $(du -sh "$QT_PREFIX" | cut -f1)"
