@@ -2,8 +2,10 @@
 
 #include <QDebug>
 #include <QGroupBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 
@@ -237,6 +239,37 @@ private slots:
         QCOMPARE(QCoreApplication::exec(), 0);
         QCOMPARE(clicked.count(), 1);
         QVERIFY(!m_harness->port().PortOpen());
+    }
+
+    void logShowsNewestBytes_data()
+    {
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("sent");
+        // After a Banner on a cut log, and after a 130-character Send on a log just short of
+        // the cut: 476 and 797 characters.
+        QTest::newRow("banner") << 380 << 32;
+        QTest::newRow("send") << 407 << 130;
+    }
+
+    void logShowsNewestBytes()
+    {
+        QFETCH(int, kept);
+        QFETCH(int, sent);
+        const QString echo = QString::fromLatin1(QByteArray(600, 'A').toHex(' ')) + ' ';
+        auto *log = m_harness->control<QPlainTextEdit>("txtSent");
+        const QString text = echo.right(kept) + echo.right(sent * 3);
+        log->setPlainText(text);
+
+        QTextCursor lastGroup(log->document());
+        lastGroup.movePosition(QTextCursor::End);
+        lastGroup.movePosition(QTextCursor::PreviousCharacter, QTextCursor::MoveAnchor, 3);
+        const QRect shown = log->cursorRect(lastGroup);
+        const QRect view = log->viewport()->rect();
+        // The text is taller than the box, whatever the font, so the row proves something.
+        QVERIFY(log->verticalScrollBar()->maximum() > 0);
+        QVERIFY2(view.contains(shown), qPrintable(QDebug::toString(shown)));
+        log->selectAll();
+        QCOMPARE(log->textCursor().selectedText(), text);
     }
 
 private:

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "FailureReporter.h"
+#include "LogBox.h"
 #include "WindowLayout.h"
 #include "commands/DisplayCommands.h"
 #include "commands/Pause.h"
@@ -133,7 +134,7 @@ void MainWindow::createControls()
     // The box has no limit of its own; QLineEdit's default would cut the text at 32767.
     txtSend->setMaxLength(std::numeric_limits<int>::max());
 
-    txtSent = place(new QPlainTextEdit(this), "txtSent", twips(120, 3840, 4695, 1575),
+    txtSent = place(new LogBox(this), "txtSent", twips(120, 3840, 4695, 1575),
                     QStringLiteral("Data sent to KV310 in hex"));
     txtSent->setReadOnly(true);
     txtSent->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
