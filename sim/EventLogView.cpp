@@ -26,9 +26,12 @@ EventLogView::EventLogView(QWidget *parent) : QPlainTextEdit(parent)
 void EventLogView::appendLine(const QString &line)
 {
     m_pending.append(line);
-    if (m_pending.size() > MaxLines) {
-        m_skipped += m_pending.size() - MaxLines;
-        m_pending.remove(0, m_pending.size() - MaxLines);
+    // Once lines are skipped, the notice takes one of the kept lines, or the block limit would
+    // evict it as soon as it is shown.
+    if (m_pending.size() > MaxLines - (m_skipped > 0 ? 1 : 0)) {
+        const qsizetype excess = m_pending.size() - (MaxLines - 1);
+        m_skipped += int(excess);
+        m_pending.remove(0, excess);
     }
     if (!m_flushTimer.isActive())
         m_flushTimer.start();

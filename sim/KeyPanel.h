@@ -5,8 +5,9 @@
 
 class QPushButton;
 
-// The six keys. A key is down while its button is held or while it is toggled on, so a test
-// can both tap a key and leave it down.
+// The six keys. A key is down while the left mouse button holds its button, as on the keypad,
+// or while a right-click has latched it, so a test can leave it down; another right-click
+// releases it.
 class KeyPanel : public QWidget
 {
     Q_OBJECT
