@@ -96,6 +96,47 @@ for program in kv310-test kv310-sim; do
     [ "$status" -eq 2 ] || fail "$program with an unknown option: status $status, not 2"
     grep -q "no-such-option" "$work/stderr" || fail "$program does not name the unknown option"
 done
+# Qt's standard options are taken with their values, and the window opens as usual: status 124
+# is a program still up when timeout ended it. Mistakes and --version still need no display.
+for program in kv310-test kv310-sim; do
+    while read -r expected platform arguments; do
+        status=0
+        # shellcheck disable=SC2086 # the platform and the arguments are words
+        no_display ${platform#-} timeout 3 "$root/usr/bin/$program" $arguments >/dev/null \
+            2>"$work/stderr" || status=$?
+        [ "$status" -eq "$expected" ] ||
+            fail "$program $arguments: status $status, not $expected: $(cat "$work/stderr")"
+    done <<'ROWS'
+124 - -platform offscreen
+124 QT_QPA_PLATFORM=offscreen -style Fusion
+124 QT_QPA_PLATFORM=offscreen -qwindowgeometry 100x100
+2 - --bogus
+0 - --version
+ROWS
+    no_display "$root/usr/bin/$program" --help | grep -q "Qt's standard options" ||
+        fail "$program --help does not say that Qt's standard options are accepted"
+done
+# -qwindowgeometry moves the utility's window but leaves its fixed size.
+window_size() {
+    "$@" >/dev/null 2>&1 &
+    for _ in $(seq 100); do
+        size=$(xwininfo -root -tree | grep -o '"Veltor Serial LCD test utility".* [0-9]*x[0-9]*+40+50') &&
+            break
+        sleep 0.1
+    done
+    kill $!
+    echo "${size##* }"
+}
+if command -v xvfb-run >/dev/null && command -v xwininfo >/dev/null; then
+    utility=$root/usr/bin/kv310-test
+    sizes=$(xvfb-run -a bash -c "$(declare -f window_size); window_size $utility -platform xcb -qwindowgeometry +40+50;
+                                 window_size $utility -platform xcb -qwindowgeometry 100x100+40+50")
+    mapfile -t found <<<"$sizes"
+    [[ -n ${found[0]} && ${found[0]} == "${found[1]:-}" ]] ||
+        fail "kv310-test -qwindowgeometry: ${found[0]} without a size, ${found[1]:-} with 100x100"
+else
+    echo "kv310-test -qwindowgeometry not checked: needs xvfb-run and xwininfo (x11-utils)"
+fi
 no_display "$root/usr/bin/kv310-test" --help | grep -q 'KV310_COM1.*/dev/ttyS0' ||
     fail "kv310-test --help does not tell KV310_COM1 and its default"
 

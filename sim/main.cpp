@@ -8,6 +8,7 @@
 #include "SimWindow.h"
 #include "Simulator.h"
 #include "SymlinkGuard.h"
+#include "common/QtOptions.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -44,7 +45,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Simulated KV310 display unit on a pseudo-terminal. Prints the port path "
-                       "on the first line of standard output."));
+                       "on the first line of standard output.\n") +
+        QtOptions::HelpLine);
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption headlessOption(
@@ -64,24 +66,21 @@ int main(int argc, char *argv[])
 
     // Read before the application exists: help, version, mistakes and --headless need no display.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const bool parsed = parser.parse(argumentList(argc, argv));
-    if (!parsed || !parser.positionalArguments().isEmpty()) {
-        const QString error = parsed ? QStringLiteral("Unexpected argument '%1'.")
-                                           .arg(parser.positionalArguments().constFirst())
-                                     : parser.errorText();
-        std::fprintf(stderr, "kv310-sim: %s\nTry 'kv310-sim --help' for more information.\n",
-                     qPrintable(error));
+    if (!QtOptions::parseOwnOptions(parser, argumentList(argc, argv), "kv310-sim"))
         return UsageErrorStatus;
-    }
     const bool needsNoDisplay = parser.isSet(headlessOption) || parser.isSet(helpOption) ||
                                 parser.isSet(QStringLiteral("help-all")) ||
                                 parser.isSet(versionOption);
+    // QApplication takes Qt's standard options from the command line itself.
     const std::unique_ptr<QCoreApplication> app =
         needsNoDisplay ? std::make_unique<QCoreApplication>(argc, argv)
                        : std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kv310-sim"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KV310_VERSION));
-    parser.process(*app);
+    if (parser.isSet(versionOption))
+        parser.showVersion();
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
+        parser.showHelp();
 
     PtyEndpoint endpoint(parser.isSet(noPaceOption) ? PtyEndpoint::Pacing::Off
                                                     : PtyEndpoint::Pacing::LineRate);

@@ -1,3 +1,4 @@
+#include "common/QtOptions.h"
 #include "ui/ApplicationSetup.h"
 #include "ui/MainWindow.h"
 
@@ -6,6 +7,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <optional>
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -41,9 +43,10 @@ void answerInParentConsole()
 constexpr char DefaultPorts[2][11] = {"/dev/ttyS0", "/dev/ttyS1"};
 #endif
 
-// The utility has no options of its own: --help and --version are answered and anything else is
-// refused, all without a display, so that they work over ssh and in scripts.
-int answerCommandLine(int argc, char *argv[])
+// The utility has no options of its own: --help and --version are answered and anything but Qt's
+// standard options is refused, all without a display, so that they work over ssh and in scripts.
+// Returns the exit status when answered here, nothing when the window is to open.
+std::optional<int> answerCommandLine(int argc, char *argv[])
 {
     // Decodes the arguments and names the program in the help, without loading a platform.
     const QCoreApplication application(argc, argv);
@@ -54,33 +57,29 @@ int answerCommandLine(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral(
             "Test utility for the KV310 serial LCD with keypad. It has no options of its own:\n"
-            "without arguments it opens its window.\n\n"
-            "Port 1 (com1) is the device in KV310_COM1, %1 when unset or empty.\n"
-            "Port 2 (com2) is the device in KV310_COM2, %2 when unset or empty.\n"
+            "without arguments it opens its window.\n%1\n\n"
+            "Port 1 (com1) is the device in KV310_COM1, %2 when unset or empty.\n"
+            "Port 2 (com2) is the device in KV310_COM2, %3 when unset or empty.\n"
             "See kv310-test(1).")
-            .arg(QLatin1String(DefaultPorts[0]), QLatin1String(DefaultPorts[1])));
-    // Qt's own --help-all would list Qt's options, which the utility does not take.
+            .arg(QtOptions::HelpLine, QLatin1String(DefaultPorts[0]),
+                 QLatin1String(DefaultPorts[1])));
+    // Qt's own --help-all would list Qt's options for QCoreApplication, not those taken here.
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Displays this help."));
     parser.addOption(helpOption);
     const QCommandLineOption versionOption = parser.addVersionOption();
 
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const bool parsed = parser.parse(QCoreApplication::arguments());
-    if (!parsed || !parser.positionalArguments().isEmpty()) {
-        const QString error = parsed ? QStringLiteral("Unexpected argument '%1'.")
-                                           .arg(parser.positionalArguments().constFirst())
-                                     : parser.errorText();
-        std::fprintf(stderr, "kv310-test: %s\nTry 'kv310-test --help' for more information.\n",
-                     qPrintable(error));
+    if (!QtOptions::parseOwnOptions(parser, QCoreApplication::arguments(), "kv310-test"))
         return UsageErrorStatus;
-    }
     // Printed rather than shown through the parser, which on Windows puts it in a message box
     // when the one who asked has no console of ours.
     if (parser.isSet(versionOption))
         std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()), KV310_VERSION);
-    else
+    else if (parser.isSet(helpOption))
         std::fputs(qPrintable(parser.helpText()), stdout);
+    else
+        return std::nullopt;
     return 0;
 }
 
@@ -92,7 +91,8 @@ int main(int argc, char *argv[])
 #ifdef Q_OS_WIN
         answerInParentConsole();
 #endif
-        return answerCommandLine(argc, argv);
+        if (const std::optional<int> status = answerCommandLine(argc, argv))
+            return *status;
     }
     QApplication application(argc, argv);
     setUpApplication(application);
