@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The simulated unit and the utility side by side after Banner and a key poll with keys 1 and 3
-# down, for the README. Needs an X display (e.g. xvfb-run -s '-screen 0 1024x768x24'), xdotool
-# and ImageMagick's import: apt-get install xvfb xauth xdotool imagemagick.
+# latched down, for the README. Needs an X display (e.g. xvfb-run -s '-screen 0 1024x768x24'),
+# xdotool and ImageMagick's import: apt-get install xvfb xauth xdotool imagemagick.
 # KV310_TEST_DRIVER, when set, starts the utility's driver another way (the Windows build under
 # Wine, see scripts/windows.sh).
 set -euo pipefail
@@ -37,8 +37,9 @@ xdotool search --name "Veltor Serial LCD test utility" | head -1 | xargs -r -I{}
 sim_win=$(xdotool search --name "KV310 simulator" | head -1)
 xdotool windowmove "$sim_win" 345 0
 sleep 0.5
-xdotool mousemove --window "$sim_win" 64 185 click 1
-xdotool mousemove --window "$sim_win" 300 185 click 1
+# A right-click latches a key; a left click would only tap it.
+xdotool mousemove --window "$sim_win" 64 185 click 3
+xdotool mousemove --window "$sim_win" 300 185 click 3
 xdotool mousemove 1000 700
 say "click optBaud(1)"
 say "click cmdCom"
