@@ -111,15 +111,16 @@ for program in kv310-test kv310-sim; do
 124 QT_QPA_PLATFORM=offscreen -style Fusion
 124 QT_QPA_PLATFORM=offscreen -qwindowgeometry 100x100
 2 - --bogus
+2 - -platform
 0 - --version
 ROWS
     no_display "$root/usr/bin/$program" --help | grep -q "Qt's standard options" ||
         fail "$program --help does not say that Qt's standard options are accepted"
 done
-# -qwindowgeometry moves the utility's window but leaves its fixed size.
+# -qwindowgeometry moves the utility's window but leaves its fixed size; up to 30 s for each window.
 window_size() {
     "$@" >/dev/null 2>&1 &
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         size=$(xwininfo -root -tree | grep -o '"Veltor Serial LCD test utility".* [0-9]*x[0-9]*+40+50') &&
             break
         sleep 0.1
