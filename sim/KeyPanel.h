@@ -5,7 +5,7 @@
 
 class QPushButton;
 
-// The six keys. A key is down while its button is held or while it is toggled on, so a test
+// The six keys. A key is down while its button is held or while it is toggled on, so an engineer
 // can both tap a key and leave it down.
 class KeyPanel : public QWidget
 {
