@@ -34,7 +34,7 @@ int main(int argc, char *argv[])
         if (!resident)
             return couldNotMeasure("bench_memory", "the window is gone");
         residentMiB.push_back(*resident);
-        for (const Stamped &line : rig.unit.takeStamped())
+        for (const Stamped &line : takeStamped(rig.unit))
             requests += line.text.startsWith("rx FE F0 ");
         std::fprintf(stderr, "polling, minute %d: resident %.2f MiB, %ld requests so far\n", minute,
                      *resident, requests);

@@ -31,16 +31,16 @@ std::optional<Run> measureOnce(int baud)
         return std::nullopt;
     runFor(std::chrono::milliseconds(500));
     rig.unit.takeLines();
-    const auto before = rig.utility.processorSeconds();
+    const auto before = processorSeconds(rig.utility);
     const Clock::time_point start = Clock::now();
     runFor(Span);
-    const auto after = rig.utility.processorSeconds();
+    const auto after = processorSeconds(rig.utility);
     const double seconds = msBetween(start, Clock::now()) / 1e3;
     if (!before || !after)
         return std::nullopt;
 
     std::vector<Clock::time_point> requests;
-    for (const Stamped &line : rig.unit.takeStamped()) {
+    for (const Stamped &line : takeStamped(rig.unit)) {
         if (line.text.startsWith("rx FE F0 "))
             requests.push_back(line.at);
     }

@@ -28,13 +28,13 @@ int main(int argc, char *argv[])
     std::vector<double> processor;
     for (int run = 1; run <= Runs; ++run) {
         rig.unit.takeLines();
-        const auto before = rig.utility.processorSeconds();
+        const auto before = processorSeconds(rig.utility);
         const Clock::time_point start = Clock::now();
         // Answered once the handler returns, after the last pause.
         const bool clicked = rig.utility.click("cmdRipple");
         const Clock::time_point end = Clock::now();
-        const auto after = rig.utility.processorSeconds();
-        if (!before || !clicked || !after || !rig.unit.waitForBytes(RippleBytes, 2000))
+        const auto after = processorSeconds(rig.utility);
+        if (!before || !clicked || !after || !waitForBytes(rig.unit, RippleBytes, 2000))
             return couldNotMeasure("bench_ripple", "a ripple failed");
         const double wall = msBetween(start, end) / 1e3;
         seconds.push_back(wall);

@@ -20,9 +20,9 @@ int main(int argc, char *argv[])
     std::vector<double> peakMiB;
     for (int run = 1; run <= Runs; ++run) {
         const Clock::time_point start = Clock::now();
-        Driver utility;
+        DriverProcess utility;
         // The wait reads the line as soon as it comes.
-        if (!utility.waitReady())
+        if (!utility.started())
             return couldNotMeasure("bench_startup", "the window did not start");
         startMs.push_back(msBetween(start, Clock::now()));
         // Let the first paint finish.

@@ -58,7 +58,7 @@ int main(int argc, char *argv[])
                 return couldNotMeasure("bench_throughput", "Home was not clicked");
             homeClickMs.push_back(msBetween(clicked, Clock::now()));
         }
-        const auto last = rig.unit.waitForBytes(Bytes, 20000);
+        const auto last = waitForBytes(rig.unit, Bytes, 20000);
         if (!last)
             return couldNotMeasure("bench_throughput", "the unit did not take every byte");
         drains.push_back(msBetween(start, *last) / 1e3);

@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "WindowHarness.h"
 
 #include <QDebug>
 #include <QGroupBox>
@@ -90,23 +90,13 @@ QString stateOf(WindowHarness &harness)
         .join(", ");
 }
 
-const QByteArray Request("\xFE\xF0", 2);
-
 } // namespace
 
-class WindowTest : public QObject
+class WindowTest : public WindowTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        m_harness = std::make_unique<WindowHarness>();
-        m_harness->window().activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&m_harness->window()));
-    }
-    void cleanup() { m_harness.reset(); }
-
     void toggle_data()
     {
         QTest::addColumn<int>("port");
@@ -122,7 +112,6 @@ private slots:
     {
         QFETCH(int, port);
         QFETCH(int, rate);
-        QCOMPARE(focusName(), "txtSent");
         PtyPair line2;
         const ScopedEnv com2("KV310_COM2", line2.slavePath());
         PtyPair &chosen = port == 1 ? m_harness->line() : line2;
@@ -144,10 +133,7 @@ private slots:
             QCOMPARE(stateOf(*m_harness), isOpen ? open : closed);
             QCOMPARE(misfits(*m_harness), QString());
         }
-        termios settings{};
-        QVERIFY(tcgetattr(chosen.masterFd(), &settings) == 0);
-        QCOMPARE(cfgetospeed(&settings), rate == 2400 ? speed_t(B2400) : speed_t(B9600));
-        QCOMPARE(settings.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8));
+        QCOMPARE(lineSettings(chosen.masterFd()), QString("%1 8N1").arg(rate));
         QCOMPARE(m_harness->line().readAll(50) + line2.readAll(50), QByteArray());
         QCOMPARE(m_harness->logText(), "0C ");
         QCOMPARE(m_harness->control<QLineEdit>("txtSend")->text(), "keep");
@@ -172,10 +158,10 @@ private slots:
         QFETCH(QString, onKeys);
         WindowHarness &harness = *m_harness;
         QVERIFY(harness.openPort());
-        QCOMPARE(indicators(harness.window()), showing("?"));
+        QCOMPARE(indicators(harness.window()), showingNoReplyYet());
         QSignalSpy events(&harness.port(), &MSComm::OnComm);
         QVERIFY(harness.line().write(reply));
-        QTRY_VERIFY(indicators(harness.window()) != showing("?"));
+        QTRY_VERIFY(indicators(harness.window()) != showingNoReplyYet());
         // A second byte decoded on its own would come as an event of its own; nothing is echoed.
         QVERIFY(!events.wait(200));
         QCOMPARE(harness.line().readWaiting(), QByteArray());
@@ -193,32 +179,32 @@ private slots:
         PtyPair &line = harness.line();
         QVERIFY(harness.click("cmdPollKey"));
         QByteArray wire = line.read(2, 50);
-        QCOMPARE(wire, Request);
+        QCOMPARE(wire, Wire::KeyRequest);
 
         // Six ticks take 600 ms; generous bounds, as a busy machine is slower.
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(harness.wire(12), Request.repeated(6));
+        QCOMPARE(harness.wire(12), Wire::KeyRequest.repeated(6));
         QVERIFY2(clock.elapsed() >= 500 && clock.elapsed() < 3000,
                  qPrintable(QString::number(clock.elapsed())));
-        wire += Request.repeated(6);
+        wire += Wire::KeyRequest.repeated(6);
 
         for (const char *button : {"cmdPollKey", "cmdGetKey"}) {
             QVERIFY(line.write("\x3F") && probe.waitForBytes());
             wire += line.readAll(20);
             QVERIFY(harness.click(QString::fromLatin1(button)));
-            QCOMPARE(line.read(2, 50), Request);
-            wire += Request;
+            QCOMPARE(line.read(2, 50), Wire::KeyRequest);
+            wire += Wire::KeyRequest;
             auto *tmrPoll = harness.control<QTimer>("tmrPoll");
             if (button == QLatin1String("cmdPollKey")) {
-                QCOMPARE(harness.wire(2), Request);
-                wire += Request;
+                QCOMPARE(harness.wire(2), Wire::KeyRequest);
+                wire += Wire::KeyRequest;
             } else {
                 // Get Key's first tick switches the timer off, not merely sends nothing.
                 QTRY_VERIFY(!tmrPoll->isActive());
                 QCOMPARE(line.readWaiting(), QByteArray());
             }
-            QCOMPARE(indicators(harness.window()), showing("?"));
+            QCOMPARE(indicators(harness.window()), showingNoReplyYet());
         }
         QCOMPARE(logMismatch(harness.logText(), wire), QString());
 
@@ -239,8 +225,6 @@ private slots:
         QVERIFY(!m_harness->port().PortOpen());
     }
 
-private:
-    std::unique_ptr<WindowHarness> m_harness;
 };
 
 KV310_WINDOW_TEST_MAIN(WindowTest)
