@@ -1,13 +1,9 @@
 #pragma once
 
 // Shared by the benchmark programs: the simulated unit's stamped lines, the children's processor
-// time, the statistics, and the result lines that bench.sh gathers into one table and
-// build-release/bench.json.
-//
-// Results go to standard output, one tab-separated line each:
-//   figure <section> <name> <value> <unit> <goal> <pass|fail|->
-//   series <section> <name> <unit> <values separated by spaces>
-// Progress and diagnostics go to standard error.
+// time, the statistics, and the results, one JSON document on standard output that bench.sh
+// gathers with the others into build-release/bench.json. Progress and diagnostics go to standard
+// error.
 
 #include "ChildProcesses.h"
 
@@ -16,6 +12,9 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <chrono>
@@ -67,27 +66,87 @@ inline int couldNotMeasure(const char *program, const char *what)
     return 2;
 }
 
-// A figure without a goal passes nothing and fails nothing.
-inline void figure(const char *section, const std::string &name, double value, int decimals,
-                   const char *unit, const char *goal = "", std::optional<bool> pass = {})
-{
-    std::printf("figure\t%s\t%s\t%.*f\t%s\t%s\t%s\n", section, name.c_str(), decimals, value, unit,
-                goal,
-                !pass   ? "-"
-                : *pass ? "pass"
-                        : "fail");
-    std::fflush(stdout);
-}
+// A figure's goal, stated once: whether the figure meets it and how it reads both come from it.
+struct Goal {
+    enum Kind { Below, AtLeast, Within };
+    Kind kind;
+    double limit;
+    // Within: how far from limit either way.
+    double tolerance = 0;
+    const char *note = "";
 
-inline void series(const char *section, const char *name, const char *unit,
-                   const std::vector<double> &values, int decimals)
+    bool met(double value) const
+    {
+        return kind == Below     ? value < limit
+               : kind == AtLeast ? value >= limit
+                                 : std::abs(value - limit) <= tolerance;
+    }
+    QString text(const char *unit) const
+    {
+        const QString limitText = QString::number(limit);
+        const QString bound = kind == Below     ? "< " + limitText
+                              : kind == AtLeast ? ">= " + limitText
+                                                : limitText + " +/- " + QString::number(tolerance);
+        return bound + ' ' + unit + (*note ? QString(' ') + note : QString());
+    }
+};
+
+// Shared by the start-up and the soak.
+constexpr Goal MemoryGoal{Goal::Below, 60};
+
+// One benchmark's figures, written as one JSON document on standard output as it ends.
+class Results
 {
-    std::printf("series\t%s\t%s\t%s\t", section, name, unit);
-    for (std::size_t index = 0; index < values.size(); ++index)
-        std::printf("%s%.*f", index ? " " : "", decimals, values[index]);
-    std::printf("\n");
-    std::fflush(stdout);
-}
+public:
+    // A figure without a goal passes nothing and fails nothing.
+    void figure(const char *section, const std::string &name, double value, int decimals,
+                const char *unit, std::optional<Goal> goal = {})
+    {
+        const double scale = std::pow(10.0, decimals);
+        QJsonObject figure{{"section", section},
+                           {"name", QString::fromStdString(name)},
+                           {"value", std::round(value * scale) / scale},
+                           {"decimals", decimals},
+                           {"unit", unit},
+                           {"goal", QJsonValue()},
+                           {"pass", QJsonValue()}};
+        if (goal) {
+            figure["goal"] = goal->text(unit);
+            figure["pass"] = goal->met(value);
+            m_allMet = m_allMet && goal->met(value);
+        }
+        m_figures.append(figure);
+    }
+
+    void series(const char *section, const char *name, const char *unit,
+                const std::vector<double> &values, int decimals)
+    {
+        const double scale = std::pow(10.0, decimals);
+        QJsonArray rounded;
+        for (const double value : values)
+            rounded.append(std::round(value * scale) / scale);
+        m_series.append(QJsonObject{{"section", section},
+                                    {"name", name},
+                                    {"unit", unit},
+                                    {"decimals", decimals},
+                                    {"values", rounded}});
+    }
+
+    // Writes the document; the exit status, 1 when a goal was missed.
+    int finish() const
+    {
+        const QByteArray document =
+            QJsonDocument(QJsonObject{{"figures", m_figures}, {"series", m_series}}).toJson();
+        std::fwrite(document.constData(), 1, document.size(), stdout);
+        std::fflush(stdout);
+        return m_allMet ? 0 : 1;
+    }
+
+private:
+    QJsonArray m_figures;
+    QJsonArray m_series;
+    bool m_allMet = true;
+};
 
 // Runs the event loop until then, so that the children's lines are read meanwhile.
 inline void runUntil(Clock::time_point then)

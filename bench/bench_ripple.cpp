@@ -45,9 +45,8 @@ int main(int argc, char *argv[])
 
     const double wall = median(seconds);
     const double percent = median(processor);
-    const bool wallMet = wall < 6.9;
-    const bool processorMet = percent < 2.0;
-    figure("ripple", "wall time (ideal 6.8 s)", wall, 3, "s", "< 6.9 s", wallMet);
-    figure("ripple", "processor time", percent, 2, "% core", "< 2 %", processorMet);
-    return wallMet && processorMet ? 0 : 1;
+    Results results;
+    results.figure("ripple", "wall time (ideal 6.8 s)", wall, 3, "s", Goal{Goal::Below, 6.9});
+    results.figure("ripple", "processor time", percent, 2, "% core", Goal{Goal::Below, 2});
+    return results.finish();
 }
