@@ -103,7 +103,7 @@ private slots:
         QByteArray first;
         do
             first = line.read(1);
-        while (first == "\xfe" || first == "\xf0");
+        while (!first.isEmpty() && Wire::KeyRequest.contains(first.front()));
         clock.restart();
         const QByteArray ripple = Wire::rippleWrites().join();
         const QByteArray wire = first + line.read(ripple.size() - 1, 12000);

@@ -85,7 +85,7 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<Writes>("expected");
         QTest::newRow("Clear") << "cmdClear" << QString() << Writes{"\x0c"};
-        QTest::newRow("Home") << "cmdHome" << QString() << Writes{"\xfe\x80"};
+        QTest::newRow("Home") << "cmdHome" << QString() << Writes{Wire::Home};
         QTest::newRow("NewLine") << "cmdNewLine" << QString() << Writes{"\x0a"};
         QTest::newRow("Banner") << "cmdBanner" << QString()
                                 << Writes{"\x0cwww.veltorlcd.eu\x0a  Test utility"};
