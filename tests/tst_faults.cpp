@@ -92,11 +92,11 @@ private slots:
         // comes later came after it.
         QByteArray wire;
         QString logAtFault;
-        std::unique_ptr<QSignalSpy> writesAfter;
+        std::unique_ptr<WriteRecorder> writesAfter;
         const auto strike = [&] {
             wire += line.readAll(50);
             logAtFault = harness.logText();
-            writesAfter = std::make_unique<QSignalSpy>(&harness.port(), &MSComm::outputWritten);
+            writesAfter = std::make_unique<WriteRecorder>(harness.port());
             if (gone)
                 line.closeMaster();
             else
@@ -124,7 +124,7 @@ private slots:
         QVERIFY2(busy < 0.3, qPrintable(QStringLiteral("%1 s of processor time").arg(busy)));
         if (!gone)
             QCOMPARE(line.readAll(50), QByteArray());
-        QCOMPARE(writesAfter->count(), 0);
+        QCOMPARE(writesAfter->writes, QList<QByteArray>());
         // Only text that never left the utility comes off the log.
         if (activity != Send)
             QCOMPARE(harness.logText(), logAtFault);
@@ -139,7 +139,7 @@ private slots:
             QVERIFY(harness.click("cmdClear"));
             QTRY_COMPARE(seen.size(), told.isEmpty() ? 1 : 2);
             QVERIFY2(seen.last().text.startsWith("Clear failed: "), qPrintable(seen.last().text));
-            QCOMPARE(writesAfter->count(), 0);
+            QCOMPARE(writesAfter->writes, QList<QByteArray>());
             QVERIFY(harness.click("cmdCom"));
             QVERIFY(QFile::remove(port) && QFile::link(fresh.slavePath(), port));
         }
