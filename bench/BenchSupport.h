@@ -1,18 +1,20 @@
 #pragma once
 
-// Shared by the benchmark programs: the simulated unit and the test driver as child processes,
-// the statistics, and the result lines that bench.sh gathers into one table and
-// build-release/bench.json.
-//
-// Results go to standard output, one tab-separated line each:
-//   figure <section> <name> <value> <unit> <goal> <pass|fail|->
-//   series <section> <name> <unit> <values separated by spaces>
-// Progress and diagnostics go to standard error.
+// Shared by the benchmark programs: the simulated unit's stamped lines, the children's processor
+// time, the statistics, and the results, one JSON document on standard output that bench.sh
+// gathers with the others into build-release/bench.json. Progress and diagnostics go to standard
+// error.
 
-#include "TestSupport.h"
+#include "ChildProcesses.h"
+
+#include <QCoreApplication>
+#include <QTimer>
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <chrono>
@@ -64,27 +66,87 @@ inline int couldNotMeasure(const char *program, const char *what)
     return 2;
 }
 
-// A figure without a goal passes nothing and fails nothing.
-inline void figure(const char *section, const std::string &name, double value, int decimals,
-                   const char *unit, const char *goal = "", std::optional<bool> pass = {})
-{
-    std::printf("figure\t%s\t%s\t%.*f\t%s\t%s\t%s\n", section, name.c_str(), decimals, value, unit,
-                goal,
-                !pass   ? "-"
-                : *pass ? "pass"
-                        : "fail");
-    std::fflush(stdout);
-}
+// A figure's goal, stated once: whether the figure meets it and how it reads both come from it.
+struct Goal {
+    enum Kind { Below, AtLeast, Within };
+    Kind kind;
+    double limit;
+    // Within: how far from limit either way.
+    double tolerance = 0;
+    const char *note = "";
 
-inline void series(const char *section, const char *name, const char *unit,
-                   const std::vector<double> &values, int decimals)
+    bool met(double value) const
+    {
+        return kind == Below     ? value < limit
+               : kind == AtLeast ? value >= limit
+                                 : std::abs(value - limit) <= tolerance;
+    }
+    QString text(const char *unit) const
+    {
+        const QString limitText = QString::number(limit);
+        const QString bound = kind == Below     ? "< " + limitText
+                              : kind == AtLeast ? ">= " + limitText
+                                                : limitText + " +/- " + QString::number(tolerance);
+        return bound + ' ' + unit + (*note ? QString(' ') + note : QString());
+    }
+};
+
+// Shared by the start-up and the soak.
+constexpr Goal MemoryGoal{Goal::Below, 60};
+
+// One benchmark's figures, written as one JSON document on standard output as it ends.
+class Results
 {
-    std::printf("series\t%s\t%s\t%s\t", section, name, unit);
-    for (std::size_t index = 0; index < values.size(); ++index)
-        std::printf("%s%.*f", index ? " " : "", decimals, values[index]);
-    std::printf("\n");
-    std::fflush(stdout);
-}
+public:
+    // A figure without a goal passes nothing and fails nothing.
+    void figure(const char *section, const std::string &name, double value, int decimals,
+                const char *unit, std::optional<Goal> goal = {})
+    {
+        const double scale = std::pow(10.0, decimals);
+        QJsonObject figure{{"section", section},
+                           {"name", QString::fromStdString(name)},
+                           {"value", std::round(value * scale) / scale},
+                           {"decimals", decimals},
+                           {"unit", unit},
+                           {"goal", QJsonValue()},
+                           {"pass", QJsonValue()}};
+        if (goal) {
+            figure["goal"] = goal->text(unit);
+            figure["pass"] = goal->met(value);
+            m_allMet = m_allMet && goal->met(value);
+        }
+        m_figures.append(figure);
+    }
+
+    void series(const char *section, const char *name, const char *unit,
+                const std::vector<double> &values, int decimals)
+    {
+        const double scale = std::pow(10.0, decimals);
+        QJsonArray rounded;
+        for (const double value : values)
+            rounded.append(std::round(value * scale) / scale);
+        m_series.append(QJsonObject{{"section", section},
+                                    {"name", name},
+                                    {"unit", unit},
+                                    {"decimals", decimals},
+                                    {"values", rounded}});
+    }
+
+    // Writes the document; the exit status, 1 when a goal was missed.
+    int finish() const
+    {
+        const QByteArray document =
+            QJsonDocument(QJsonObject{{"figures", m_figures}, {"series", m_series}}).toJson();
+        std::fwrite(document.constData(), 1, document.size(), stdout);
+        std::fflush(stdout);
+        return m_allMet ? 0 : 1;
+    }
+
+private:
+    QJsonArray m_figures;
+    QJsonArray m_series;
+    bool m_allMet = true;
+};
 
 // Runs the event loop until then, so that the children's lines are read meanwhile.
 inline void runUntil(Clock::time_point then)
@@ -117,114 +179,69 @@ struct Stamped {
     QByteArray text;
 };
 
-// The simulated unit without its window; its line runs at the speed the utility sets.
-class Sim : public LineProcess
+inline Stamped stamped(const QByteArray &line)
 {
-public:
-    Sim()
-        : LineProcess(QStringLiteral(KV310_SIM_PATH),
-                      {QStringLiteral("--headless"), QStringLiteral("--timestamps")})
-    {
-        // Its first line is the port.
-        m_portPath = QString::fromLocal8Bit(nextLine(8000).value_or(QByteArray()));
+    const qsizetype space = line.indexOf(' ');
+    const std::chrono::duration<double> sinceBoot(line.left(space).toDouble());
+    return {Clock::time_point(std::chrono::duration_cast<Clock::duration>(sinceBoot)),
+            line.mid(space + 1)};
+}
+
+// Every line that has come, without waiting.
+inline std::vector<Stamped> takeStamped(Sim &unit)
+{
+    std::vector<Stamped> lines;
+    for (const QByteArray &line : unit.takeLines())
+        lines.push_back(stamped(line));
+    return lines;
+}
+
+inline bool isHexByte(const QByteArray &word)
+{
+    bool ok = false;
+    word.toUInt(&ok, 16);
+    return ok && word.size() == 2;
+}
+
+// How many bytes a line reports received: the hex after "rx", none for other lines.
+inline int receivedBytes(const QByteArray &line)
+{
+    const QByteArrayList words = line.split(' ');
+    int count = 0;
+    while (words.first() == "rx" && count + 1 < words.size() && isHexByte(words[count + 1]))
+        ++count;
+    return count;
+}
+
+// When the unit took the count-th byte from now on.
+inline std::optional<Clock::time_point> waitForBytes(Sim &unit, long count, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (const auto line = unit.nextLine(int(deadline.remainingTime()))) {
+        const Stamped next = stamped(*line);
+        if ((count -= receivedBytes(next.text)) <= 0)
+            return next.at;
     }
+    return std::nullopt;
+}
 
-    bool isValid() const { return !m_portPath.isEmpty(); }
-    const QString &portPath() const { return m_portPath; }
-
-    void setKeys(unsigned keys) { send("keys " + QByteArray::number(keys & 0xFFu, 16)); }
-
-    static Stamped stamped(const QByteArray &line)
-    {
-        const qsizetype space = line.indexOf(' ');
-        const std::chrono::duration<double> sinceBoot(line.left(space).toDouble());
-        return {Clock::time_point(std::chrono::duration_cast<Clock::duration>(sinceBoot)),
-                line.mid(space + 1)};
-    }
-
-    // Every line that has come, without waiting.
-    std::vector<Stamped> takeStamped()
-    {
-        std::vector<Stamped> lines;
-        for (const QByteArray &line : takeLines())
-            lines.push_back(stamped(line));
-        return lines;
-    }
-
-    // How many bytes a line reports received: the hex after "rx", none for other lines.
-    static int receivedBytes(const QByteArray &line)
-    {
-        const QByteArrayList words = line.split(' ');
-        int count = 0;
-        while (words.first() == "rx" && count + 1 < words.size() && isHexByte(words[count + 1]))
-            ++count;
-        return count;
-    }
-
-    // When the unit took the count-th byte from now on.
-    std::optional<Clock::time_point> waitForBytes(long count, int timeoutMs)
-    {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (const auto line = nextLine(int(deadline.remainingTime()))) {
-            const Stamped next = stamped(*line);
-            if ((count -= receivedBytes(next.text)) <= 0)
-                return next.at;
-        }
+// A child's user and system processor time so far, in seconds.
+inline std::optional<double> processorSeconds(LineProcess &child)
+{
+    // The kernel's own count, to the nanosecond; /proc/PID/stat counts whole clock ticks.
+    clockid_t clock{};
+    timespec time{};
+    if (clock_getcpuclockid(pid_t(child.process().processId()), &clock) != 0 ||
+        clock_gettime(clock, &time) != 0)
         return std::nullopt;
-    }
+    return double(time.tv_sec) + time.tv_nsec / 1e9;
+}
 
-private:
-    static bool isHexByte(const QByteArray &word)
-    {
-        bool ok = false;
-        word.toUInt(&ok, 16);
-        return ok && word.size() == 2;
-    }
-
-    QString m_portPath;
-};
-
-// The real main window driven through its standard input (tests/driver).
-class Driver : public DriverProcess
-{
-public:
-    using DriverProcess::DriverProcess;
-
-    // The "ready" line: the window is shown and the event loop runs.
-    bool waitReady() { return waitForLine("ready", 10000).has_value(); }
-
-    bool click(const QByteArray &button)
-    {
-        return ask("click " + button, 20000) == "clicked " + button;
-    }
-
-    // Port 1 opened at baud through the window's own controls.
-    bool openPort(int baud)
-    {
-        return click(baud == 9600 ? "optBaud(1)" : "optBaud(0)") && click("cmdCom") &&
-               expect("state", "state open=1");
-    }
-
-    // Its user and system processor time so far, in seconds.
-    std::optional<double> processorSeconds()
-    {
-        // The kernel's own count, to the nanosecond; /proc/PID/stat counts whole clock ticks.
-        clockid_t clock{};
-        timespec time{};
-        if (clock_getcpuclockid(pid_t(process().processId()), &clock) != 0 ||
-            clock_gettime(clock, &time) != 0)
-            return std::nullopt;
-        return double(time.tv_sec) + time.tv_nsec / 1e9;
-    }
-};
-
-// The simulated unit and the window on one line, port 1 open at baud.
+// The simulated unit, stamping its lines, and the window on one line, port 1 open at baud.
 struct Rig {
-    explicit Rig(int baud) : open(unit.isValid() && utility.waitReady() && utility.openPort(baud))
-    {
-    }
-    Sim unit;
-    Driver utility{unit.portPath()};
+    explicit Rig(int baud) : open(unit.isValid() && utility.started() && utility.openPort(baud)) {}
+    Sim unit{{QStringLiteral("--timestamps")}};
+    DriverProcess utility{unit.portPath()};
     const bool open;
 };
 

@@ -10,9 +10,8 @@
 
 using namespace Bench;
 
-constexpr double MemoryGoalMiB = 60.0;
 // "Flat": less than this much more resident at the end of polling than at its start.
-constexpr double GrowthGoalMiB = 0.5;
+constexpr Goal GrowthGoal{Goal::Below, 0.5, 0, "(flat)"};
 
 int main(int argc, char *argv[])
 {
@@ -34,7 +33,7 @@ int main(int argc, char *argv[])
         if (!resident)
             return couldNotMeasure("bench_memory", "the window is gone");
         residentMiB.push_back(*resident);
-        for (const Stamped &line : rig.unit.takeStamped())
+        for (const Stamped &line : takeStamped(rig.unit))
             requests += line.text.startsWith("rx FE F0 ");
         std::fprintf(stderr, "polling, minute %d: resident %.2f MiB, %ld requests so far\n", minute,
                      *resident, requests);
@@ -45,11 +44,10 @@ int main(int argc, char *argv[])
         return couldNotMeasure("bench_memory", "polling stalled during the soak");
 
     const double growth = residentMiB.back() - residentMiB.front();
-    const bool peakMet = *peak < MemoryGoalMiB;
-    const bool flat = growth < GrowthGoalMiB;
     const std::string soak = std::to_string(minutes) + " min of polling";
-    figure("memory", "peak resident after " + soak, *peak, 1, "MiB", "< 60 MiB", peakMet);
-    figure("memory", "resident growth over " + soak, growth, 2, "MiB", "< 0.5 MiB (flat)", flat);
-    series("memory", "resident each minute of polling", "MiB", residentMiB, 2);
-    return peakMet && flat ? 0 : 1;
+    Results results;
+    results.figure("memory", "peak resident after " + soak, *peak, 1, "MiB", MemoryGoal);
+    results.figure("memory", "resident growth over " + soak, growth, 2, "MiB", GrowthGoal);
+    results.series("memory", "resident each minute of polling", "MiB", residentMiB, 2);
+    return results.finish();
 }

@@ -31,16 +31,16 @@ std::optional<Run> measureOnce(int baud)
         return std::nullopt;
     runFor(std::chrono::milliseconds(500));
     rig.unit.takeLines();
-    const auto before = rig.utility.processorSeconds();
+    const auto before = processorSeconds(rig.utility);
     const Clock::time_point start = Clock::now();
     runFor(Span);
-    const auto after = rig.utility.processorSeconds();
+    const auto after = processorSeconds(rig.utility);
     const double seconds = msBetween(start, Clock::now()) / 1e3;
     if (!before || !after)
         return std::nullopt;
 
     std::vector<Clock::time_point> requests;
-    for (const Stamped &line : rig.unit.takeStamped()) {
+    for (const Stamped &line : takeStamped(rig.unit)) {
         if (line.text.startsWith("rx FE F0 "))
             requests.push_back(line.at);
     }
@@ -66,7 +66,7 @@ std::optional<Run> measureOnce(int baud)
 int main(int argc, char *argv[])
 {
     const QCoreApplication application(argc, argv);
-    bool allMet = true;
+    Results results;
     for (const int baud : {9600, 2400}) {
         std::vector<double> means;
         std::vector<double> deviations;
@@ -80,16 +80,12 @@ int main(int argc, char *argv[])
             processor.push_back(result->processorPercent);
         }
         const std::string at = ", " + std::to_string(baud) + " baud";
-        const bool meanMet = std::abs(median(means) - IntervalMs) <= 1.0;
-        const bool deviationMet = median(deviations) < 10.0;
-        const bool processorMet = median(processor) < 2.0;
-        figure("polling", ("mean request interval" + at).c_str(), median(means), 2, "ms",
-               "100 +/- 1 ms", meanMet);
-        figure("polling", ("p99 deviation from 100 ms" + at).c_str(), median(deviations), 2, "ms",
-               "< 10 ms", deviationMet);
-        figure("polling", ("processor time" + at).c_str(), median(processor), 2, "% core", "< 2 %",
-               processorMet);
-        allMet = allMet && meanMet && deviationMet && processorMet;
+        results.figure("polling", "mean request interval" + at, median(means), 2, "ms",
+                       Goal{Goal::Within, IntervalMs, 1});
+        results.figure("polling", "p99 deviation from 100 ms" + at, median(deviations), 2, "ms",
+                       Goal{Goal::Below, 10});
+        results.figure("polling", "processor time" + at, median(processor), 2, "% core",
+                       Goal{Goal::Below, 2});
     }
-    return allMet ? 0 : 1;
+    return results.finish();
 }

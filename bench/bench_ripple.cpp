@@ -28,13 +28,13 @@ int main(int argc, char *argv[])
     std::vector<double> processor;
     for (int run = 1; run <= Runs; ++run) {
         rig.unit.takeLines();
-        const auto before = rig.utility.processorSeconds();
+        const auto before = processorSeconds(rig.utility);
         const Clock::time_point start = Clock::now();
         // Answered once the handler returns, after the last pause.
         const bool clicked = rig.utility.click("cmdRipple");
         const Clock::time_point end = Clock::now();
-        const auto after = rig.utility.processorSeconds();
-        if (!before || !clicked || !after || !rig.unit.waitForBytes(RippleBytes, 2000))
+        const auto after = processorSeconds(rig.utility);
+        if (!before || !clicked || !after || !waitForBytes(rig.unit, RippleBytes, 2000))
             return couldNotMeasure("bench_ripple", "a ripple failed");
         const double wall = msBetween(start, end) / 1e3;
         seconds.push_back(wall);
@@ -45,9 +45,8 @@ int main(int argc, char *argv[])
 
     const double wall = median(seconds);
     const double percent = median(processor);
-    const bool wallMet = wall < 6.9;
-    const bool processorMet = percent < 2.0;
-    figure("ripple", "wall time (ideal 6.8 s)", wall, 3, "s", "< 6.9 s", wallMet);
-    figure("ripple", "processor time", percent, 2, "% core", "< 2 %", processorMet);
-    return wallMet && processorMet ? 0 : 1;
+    Results results;
+    results.figure("ripple", "wall time (ideal 6.8 s)", wall, 3, "s", Goal{Goal::Below, 6.9});
+    results.figure("ripple", "processor time", percent, 2, "% core", Goal{Goal::Below, 2});
+    return results.finish();
 }

@@ -7,7 +7,7 @@ class Simulator;
 struct DeviceEvent;
 
 // The simulator without a window: reports on standard output, takes commands on standard input.
-// The line formats are described in main.cpp.
+// The line formats are described in README.md.
 class HeadlessConsole : public QObject
 {
     Q_OBJECT

@@ -6,7 +6,7 @@
 class QPushButton;
 
 // The six keys. A key is down while the left mouse button holds its button, as on the keypad,
-// or while a right-click has latched it, so a test can leave it down; another right-click
+// or while a right-click has latched it, so that it stays down; another right-click
 // releases it.
 class KeyPanel : public QWidget
 {

@@ -1,9 +1,15 @@
-#include "TestSupport.h"
+#include "ChildProcesses.h"
+#include "WindowHarness.h"
 #include "common/AppInfo.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 
 // The utility's window in a process of its own, the test driver, on a real line: against
 // `kv310-sim --headless --link` as run.sh wires them, or on a pseudo-terminal the test holds.
@@ -12,6 +18,8 @@
 class EndToEndTest : public QObject
 {
     Q_OBJECT
+
+    enum PortSetup { Missing, NoHardware, Held, NotPermitted };
 
 private slots:
     void throughTheSimulatedUnit_data()
@@ -32,33 +40,33 @@ private slots:
         const QString link = directory.filePath(QStringLiteral("kv310"));
         // A name taken by anything but a link it made itself is left alone.
         QVERIFY(QFile(link).open(QIODevice::WriteOnly));
-        LineProcess taken(QStringLiteral(KV310_SIM_PATH), {QStringLiteral("--link"), link});
-        QVERIFY(taken.process().waitForFinished(5000) && taken.process().exitCode() == 1);
+        Sim taken({QStringLiteral("--link"), link});
+        QVERIFY(!taken.isValid());
+        taken.process().waitForFinished(5000);
+        QCOMPARE(taken.process().exitCode(), 1);
         QVERIFY(QFileInfo(link).isFile() && QFile::remove(link));
-        LineProcess sim(QStringLiteral(KV310_SIM_PATH),
-                        {QStringLiteral("--headless"), QStringLiteral("--link"), link});
-        const auto port = sim.nextLine(8000);
-        QVERIFY(port);
-        QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromLocal8Bit(*port));
+        Sim sim({QStringLiteral("--link"), link});
+        QVERIFY(sim.isValid());
+        QCOMPARE(QFileInfo(link).symLinkTarget(), sim.portPath());
 
         DriverProcess window(link);
-        QVERIFY(started(window));
-        const QByteArray rateButton = rate == 2400 ? "optBaud(0)" : "optBaud(1)";
-        for (const QByteArray &name : {rateButton, QByteArray("cmdCom"), QByteArray("cmdBanner")})
-            QVERIFY2(window.expect("click " + name, "clicked"), name);
-        QCOMPARE(lineSettings(link), QString("%1 8N1").arg(rate));
+        QVERIFY(window.started() && window.openPort(rate) && window.click("cmdBanner"));
+        QCOMPARE(lineSettings(SlaveProbe(link).get()), QString("%1 8N1").arg(rate));
         QVERIFY(sim.waitForLine('|' + AppInfo::WebAddress.toUtf8() + '|'));
         QVERIFY(sim.waitForLine("|  Test utility  |"));
         const QByteArray banner = "\x0c" + AppInfo::WebAddress.toLatin1() + "\x0a  Test utility";
         const QString log = QString::fromUtf8(window.ask("log").value_or("")).mid(4);
         QVERIFY2(logMismatch(log, banner).isEmpty(), qPrintable(logMismatch(log, banner)));
 
-        // Lines it cannot take change nothing and print nothing.
+        // Lines it cannot take change nothing and print nothing on standard output (their errors go
+        // to standard error): the next line there answers the next good command.
+        sim.takeLines();
         for (const QByteArray &bad : {QByteArray("keys 100"), QByteArray("keys zz"),
                                       QByteArray("press 1"), QByteArray(2000, 'k')})
             QVERIFY(sim.send(bad));
-        QVERIFY(sim.send("keys 05", "keys 05"));
-        QVERIFY(window.expect("click cmdGetKey", "clicked"));
+        QVERIFY(sim.send("keys 05"));
+        QCOMPARE(sim.nextLine(8000), QByteArray("keys 05"));
+        QVERIFY(window.click("cmdGetKey"));
         for (const char *line : {"rx FE F0 key-status request", "tx 05"})
             QVERIFY2(sim.waitForLine(line, 10000) == line, line);
         QTRY_COMPARE_WITH_TIMEOUT(window.ask("indicators").value_or(""),
@@ -79,10 +87,8 @@ private slots:
     {
         PtyPair line;
         DriverProcess window(line.slavePath());
-        QVERIFY(started(window));
-        QVERIFY(window.expect("click cmdCom", "clicked"));
-        QVERIFY(window.expect("click cmdPollKey", "clicked"));
-        const QByteArray request = "\xfe\xf0";
+        QVERIFY(window.started() && window.openPort(2400) && window.click("cmdPollKey"));
+        const QByteArray &request = Wire::KeyRequest;
         QCOMPARE(line.read(2), request);
         constexpr int Requests = 20;
         QElapsedTimer clock;
@@ -97,11 +103,9 @@ private slots:
         QByteArray first;
         do
             first = line.read(1);
-        while (first == "\xfe" || first == "\xf0");
+        while (!first.isEmpty() && Wire::KeyRequest.contains(first.front()));
         clock.restart();
-        const QByteArray ripple = "\x0c" + QByteArray(17, '\xff') + "\x0a" +
-                                  QByteArray(17, '\xff') + "\xfe\x80" +
-                                  QByteArray(34, ' ').insert(17, '\x0a') + "\xfe\x80";
+        const QByteArray ripple = Wire::rippleWrites().join();
         const QByteArray wire = first + line.read(ripple.size() - 1, 12000);
         const qint64 rippleMs = clock.elapsed();
         QCOMPARE(wire.toHex(' '), ripple.toHex(' '));
@@ -116,57 +120,64 @@ private slots:
 
     void portMessages_data()
     {
+        QTest::addColumn<int>("setup");
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("message");
-        QTest::newRow("nothing behind port 2") << 2 << "Port 2 doesn't exist!";
-        QTest::newRow("port 1 held by another program") << 1 << "Port 1 already in use!";
+        QTest::newRow("nothing behind port 2") << int(Missing) << 2 << "Port 2 doesn't exist!";
+        QTest::newRow("a node with no hardware behind port 2")
+            << int(NoHardware) << 2 << "Port 2 doesn't exist!";
+        QTest::newRow("port 1 held by another program")
+            << int(Held) << 1 << "Port 1 already in use!";
+        QTest::newRow("port 1 not permitted, as nobody")
+            << int(NotPermitted) << 1 << "Port 1 already in use!";
     }
     void portMessages()
     {
+        QFETCH(int, setup);
         QFETCH(int, port);
         QFETCH(QString, message);
         PtyPair line;
+        QTemporaryDir scratch;
+        QString com2 = scratch.filePath(QStringLiteral("no-such-port"));
+        FdHandle locked;
+        QStringList wrapper;
         std::unique_ptr<DriverProcess> holder;
-        if (port == 1) {
+        // The rows that stand on the terminal's own refusals run the native build: under Wine
+        // they would test Wine's reading of errors no Windows port gives.
+        auto build = DriverProcess::Build::Native;
+        if (setup == NoHardware) {
+            // A terminal whose master was never unlocked answers EIO, as a serial node with no
+            // UART behind it does.
+            locked.reset(posix_openpt(O_RDWR | O_NOCTTY));
+            QVERIFY(locked.isValid() && grantpt(locked.get()) == 0);
+            com2 = QString::fromLocal8Bit(ptsname(locked.get()));
+        } else if (setup == NotPermitted) {
+            const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+            if (geteuid() != 0 || setpriv.isEmpty())
+                QSKIP("needs root and setpriv, to run the program as nobody");
+            const QByteArray slave = line.slavePath().toLocal8Bit();
+            QVERIFY(::chown(slave, 0, 0) == 0 && ::chmod(slave, 0600) == 0);
+            wrapper = QStringList{setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+        } else {
+            build = DriverProcess::Build::UnderTest;
+        }
+        if (setup == Held) {
             // A native holder: Wine lets a second Windows program open a port one holds, and
             // keeps out only what the terminal itself refuses.
             holder = std::make_unique<DriverProcess>(line.slavePath(), QStringList(),
                                                      DriverProcess::Build::Native);
-            QVERIFY(started(*holder) && holder->expect("click cmdCom", "clicked"));
-            QVERIFY(holder->expect("state", "state open=1"));
+            QVERIFY(holder->started() && holder->openPort(2400));
         }
-        QTemporaryDir scratch;
-        const ScopedEnv com2("KV310_COM2", scratch.filePath(QStringLiteral("no-such-port")));
-        DriverProcess window(line.slavePath());
-        QVERIFY(started(window));
+        const ScopedEnv chosen("KV310_COM2", com2);
+        DriverProcess window(line.slavePath(), wrapper, build);
+        QVERIFY(window.started());
         if (port == 2)
-            QVERIFY(window.expect("click optPort(1)", "clicked"));
+            QVERIFY(window.click("optPort(1)"));
         QVERIFY(window.send("click cmdCom"));
         QVERIFY(window.waitForLine("box " + message.toUtf8(), 10000));
-        QVERIFY(window.expect("state", "state open=0"));
+        QVERIFY(window.expect("state", "state open=0 polling=0"));
         QVERIFY(window.send("click cmdExit") && window.endsCleanly(5000));
-    }
-
-private:
-    // The driver is up: under Wine that takes seconds.
-    static bool started(DriverProcess &window)
-    {
-        return window.waitForLine("ready", 60000).has_value();
-    }
-
-    // The rate and framing the port was opened with, e.g. "2400 8N1".
-    static QString lineSettings(const QString &device)
-    {
-        const SlaveProbe probe(device);
-        termios settings{};
-        if (!probe.isValid() || ::tcgetattr(probe.get(), &settings) != 0)
-            return QStringLiteral("unreadable");
-        const int rate = cfgetospeed(&settings) == B2400   ? 2400
-                         : cfgetospeed(&settings) == B9600 ? 9600
-                                                           : 0;
-        const bool eightN1 =
-            (settings.c_cflag & CSIZE) == CS8 && !(settings.c_cflag & (PARENB | CSTOPB));
-        return QStringLiteral("%1 %2").arg(rate).arg(eightN1 ? "8N1" : "other");
+        QCOMPARE(line.readAll(100), QByteArray());
     }
 };
 

@@ -2,29 +2,28 @@
 // the program ended in the middle of a command, a unit that talks too much, an engineer who
 // clicks anything. Each row runs against a real pseudo-terminal or a real child process.
 
-#include "TestSupport.h"
+#include "ChildProcesses.h"
+#include "WindowHarness.h"
 #include "common/AppInfo.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSocketNotifier>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
 #include <functional>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <termios.h>
 
 namespace
 {
 
 enum Activity { Idle, Polling, Ripple, Send };
-
-const QByteArray RippleStart = "\x0c" + QByteArray(17, '\xff') + "\x0a";
+// The unit unplugged, or the port closed by the toggle.
+enum Fault { Unplugged, Toggled };
 
 // More than the line's buffer holds, so that the rest waits in the utility.
 QByteArray longText()
@@ -32,15 +31,25 @@ QByteArray longText()
     return QByteArray("abcdefghijklmnopqrstuvwxyz").repeated(1539).left(40000);
 }
 
-// Ended with status 0 within 2.5 s of being told to, having told of no failure.
-bool endsCleanly(DriverProcess &child)
+// Ended with status 0 within 2.5 s of being told to, having shown no message box.
+bool endsWithoutBoxes(DriverProcess &child)
 {
     return child.endsCleanly(2500) && !child.lines().join('\n').contains("box ");
 }
 
+// The seed of a test's random choices: KV310_FAULT_SEED, or a fresh one. Printed, to replay a run.
+quint32 chosenSeed()
+{
+    const QString chosen = qEnvironmentVariable("KV310_FAULT_SEED");
+    const quint32 seed =
+        chosen.isEmpty() ? QRandomGenerator::global()->generate() : chosen.toUInt();
+    qInfo("random seed %u (KV310_FAULT_SEED)", seed);
+    return seed;
+}
+
 } // namespace
 
-class FaultTest : public QObject
+class FaultTest : public WindowTestCase
 {
     Q_OBJECT
 
@@ -48,24 +57,27 @@ private slots:
     void lineFaults_data()
     {
         QTest::addColumn<int>("activity");
-        QTest::addColumn<bool>("gone"); // the unit unplugged, or the port closed by the toggle
+        QTest::addColumn<int>("fault");
         QTest::addColumn<QString>("told");
-        QTest::newRow("device gone while idle") << int(Idle) << true << "";
-        QTest::newRow("device gone while polling") << int(Polling) << true << "Key poll failed: ";
-        QTest::newRow("device gone in a ripple") << int(Ripple) << true << "Ripple failed: ";
-        QTest::newRow("device gone while a Send drains") << int(Send) << true << "";
-        QTest::newRow("toggle while polling") << int(Polling) << false << "";
-        QTest::newRow("toggle in a ripple") << int(Ripple) << false << "Ripple failed: ";
-        QTest::newRow("toggle while a Send drains") << int(Send) << false << "";
+        QTest::newRow("device gone while idle") << int(Idle) << int(Unplugged) << "";
+        QTest::newRow("device gone while polling")
+            << int(Polling) << int(Unplugged) << "Key poll failed: ";
+        QTest::newRow("device gone in a ripple")
+            << int(Ripple) << int(Unplugged) << "Ripple failed: ";
+        QTest::newRow("device gone while a Send drains") << int(Send) << int(Unplugged) << "";
+        QTest::newRow("toggle while polling") << int(Polling) << int(Toggled) << "";
+        QTest::newRow("toggle in a ripple") << int(Ripple) << int(Toggled) << "Ripple failed: ";
+        QTest::newRow("toggle while a Send drains") << int(Send) << int(Toggled) << "";
     }
 
     void lineFaults()
     {
         QFETCH(int, activity);
-        QFETCH(bool, gone);
+        QFETCH(int, fault);
         QFETCH(QString, told);
+        const bool gone = fault == Unplugged;
         PtyPair fresh;
-        WindowHarness harness;
+        WindowHarness &harness = *m_harness;
         PtyPair &line = harness.line();
         // The port is named by a link, as /dev/serial/by-id/ names a USB adapter: a unit plugged
         // in again comes back at the same name.
@@ -80,11 +92,11 @@ private slots:
         // comes later came after it.
         QByteArray wire;
         QString logAtFault;
-        std::unique_ptr<QSignalSpy> writesAfter;
+        std::unique_ptr<WriteRecorder> writesAfter;
         const auto strike = [&] {
             wire += line.readAll(50);
             logAtFault = harness.logText();
-            writesAfter = std::make_unique<QSignalSpy>(&harness.port(), &MSComm::outputWritten);
+            writesAfter = std::make_unique<WriteRecorder>(harness.port());
             if (gone)
                 line.closeMaster();
             else
@@ -92,7 +104,7 @@ private slots:
         };
         if (activity == Polling) {
             QVERIFY(harness.click("cmdPollKey"));
-            QCOMPARE(wire = harness.wire(6), QByteArray("\xfe\xf0").repeated(3));
+            QCOMPARE(wire = harness.wire(6), Wire::KeyRequest.repeated(3));
         } else if (activity == Send) {
             harness.control<QLineEdit>("txtSend")->setText(longText());
             QVERIFY(harness.click("cmdSend"));
@@ -100,7 +112,7 @@ private slots:
         if (activity == Ripple) {
             QTimer::singleShot(350, &harness.window(), strike);
             QVERIFY(harness.click("cmdRipple"));
-            QVERIFY(writesAfter && wire.size() >= 3 && RippleStart.startsWith(wire));
+            QVERIFY(writesAfter && wire.size() >= 3 && Wire::rippleStart().startsWith(wire));
         } else {
             strike();
         }
@@ -112,7 +124,7 @@ private slots:
         QVERIFY2(busy < 0.3, qPrintable(QStringLiteral("%1 s of processor time").arg(busy)));
         if (!gone)
             QCOMPARE(line.readAll(50), QByteArray());
-        QCOMPARE(writesAfter->count(), 0);
+        QCOMPARE(writesAfter->writes, QList<QByteArray>());
         // Only text that never left the utility comes off the log.
         if (activity != Send)
             QCOMPARE(harness.logText(), logAtFault);
@@ -127,17 +139,17 @@ private slots:
             QVERIFY(harness.click("cmdClear"));
             QTRY_COMPARE(seen.size(), told.isEmpty() ? 1 : 2);
             QVERIFY2(seen.last().text.startsWith("Clear failed: "), qPrintable(seen.last().text));
-            QCOMPARE(writesAfter->count(), 0);
+            QCOMPARE(writesAfter->writes, QList<QByteArray>());
             QVERIFY(harness.click("cmdCom"));
             QVERIFY(QFile::remove(port) && QFile::link(fresh.slavePath(), port));
         }
         QVERIFY(harness.openPort());
-        PtyPair &now = gone ? fresh : line;
+        PtyPair &lineAfter = gone ? fresh : line;
         QVERIFY(harness.click("cmdClear"));
-        QCOMPARE(now.readAll(300), QByteArray("\x0c"));
+        QCOMPARE(lineAfter.readAll(300), QByteArray("\x0c"));
         QVERIFY(harness.click("cmdPollKey"));
-        QCOMPARE(now.read(2), QByteArray("\xfe\xf0"));
-        QVERIFY(now.write("\x05"));
+        QCOMPARE(lineAfter.read(2), Wire::KeyRequest);
+        QVERIFY(lineAfter.write("\x05"));
         QTRY_COMPARE(indicators(harness.window()), showing("13"));
         QVERIFY(harness.logText().endsWith(QLatin1String("0C FE F0 ")));
     }
@@ -160,14 +172,14 @@ private slots:
         QFETCH(QByteArray, command);
         PtyPair line;
         DriverProcess child(line.slavePath());
-        QVERIFY(child.expect("click cmdCom", "clicked") && child.expect("state", "state open=1"));
+        QVERIFY(child.openPort(2400));
         QByteArray wire;
         if (activity == Ripple) {
             QVERIFY(child.send("click cmdRipple"));
-            QCOMPARE(wire = line.read(5, 3000), RippleStart.left(5));
+            QCOMPARE(wire = line.read(5, 3000), Wire::rippleStart().left(5));
         } else if (activity == Polling) {
             QVERIFY(child.send("click cmdPollKey"));
-            QCOMPARE(wire = line.read(6, 3000), QByteArray("\xfe\xf0").repeated(3));
+            QCOMPARE(wire = line.read(6, 3000), Wire::KeyRequest.repeated(3));
         } else {
             // Nobody reads: the line's buffer fills and the rest waits in the utility.
             QVERIFY(child.expect("text " + longText(), "text set") &&
@@ -176,7 +188,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QVERIFY(child.send(command));
-        QVERIFY(endsCleanly(child));
+        QVERIFY(endsWithoutBoxes(child));
         QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
 
         // At most what was on its way when the command came: a ripple character, a request, or what
@@ -184,9 +196,9 @@ private slots:
         // far end had taken: 4095 bytes at most on a pseudo-terminal.
         const QByteArray after = line.readAll(300);
         if (activity == Ripple)
-            QVERIFY(after.size() <= 1 && RippleStart.startsWith(wire + after));
+            QVERIFY(after.size() <= 1 && Wire::rippleStart().startsWith(wire + after));
         else if (activity == Polling)
-            QVERIFY(after.isEmpty() || after == "\xfe\xf0");
+            QVERIFY(after.isEmpty() || after == Wire::KeyRequest);
         else
             QVERIFY2(after.size() < (command == "close" ? 40000 : 4096) &&
                          longText().startsWith(after),
@@ -201,10 +213,8 @@ private slots:
         QTest::newRow("missing") << "missing" << 2 << "Port 2 doesn't exist!";
         QTest::newRow("regular file") << "file" << 1 << "";
         QTest::newRow("directory") << "directory" << 2 << "";
-        QTest::newRow("empty: the platform's first port") << "empty" << 1 << "";
         QTest::newRow("held, then freed by Exit") << "exit" << 2 << "Port 2 already in use!";
         QTest::newRow("held, then freed by a crash") << "kill" << 1 << "Port 1 already in use!";
-        QTest::newRow("not permitted, as nobody") << "nobody" << 1 << "";
     }
 
     void portPaths()
@@ -216,20 +226,6 @@ private slots:
         PtyPair line;
         QString path = line.slavePath();
         std::unique_ptr<DriverProcess> holder;
-        if (kind == "nobody") {
-            const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-            if (geteuid() != 0 || setpriv.isEmpty())
-                QSKIP("needs root and setpriv, to run the program as nobody");
-            QVERIFY(::chown(qPrintable(path), 0, 0) == 0 && ::chmod(qPrintable(path), 0600) == 0);
-            DriverProcess child(path,
-                                {setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
-            // The state comes back first: the click is held by the message box its failure brought.
-            QVERIFY(child.send("click cmdCom") && child.expect("state", "state open=0 polling=0"));
-            QVERIFY(!child.lines().contains("clicked cmdCom"));
-            QVERIFY(child.send("click cmdExit") && child.endsCleanly(2500));
-            QCOMPARE(line.readAll(100), QByteArray());
-            return;
-        }
         if (kind == "missing") {
             path = scratch.filePath(QStringLiteral("no-such-port"));
         } else if (kind == "file") {
@@ -237,28 +233,15 @@ private slots:
             QVERIFY(QFile(path).open(QIODevice::WriteOnly));
         } else if (kind == "directory") {
             path = scratch.path();
-        } else if (kind == "empty") {
-            // Unset (KV310_COM2 here) or empty (KV310_COM1 below), a variable leaves the
-            // platform's port, and the window tells just what opening the first one gives here.
-            QCOMPARE(MSComm::devicePathForPort(2), "/dev/ttyS1");
-            const FdHandle device(::open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK));
-            const int error = errno;
-            if (!device.isValid())
-                message = error == EACCES || error == EBUSY ? "Port 1 already in use!"
-                                                            : "Port 1 doesn't exist!";
-            path.clear();
         } else {
             holder = std::make_unique<DriverProcess>(path);
-            QVERIFY(holder->expect("click cmdCom", "clicked") &&
-                    holder->expect("state", "state open=1"));
+            QVERIFY(holder->openPort(2400));
         }
-        WindowHarness harness;
+        WindowHarness &harness = *m_harness;
         const ScopedEnv chosen(port == 1 ? "KV310_COM1" : "KV310_COM2", path);
         QVERIFY(harness.click(QStringLiteral("optPort(%1)").arg(port - 1)));
         QVERIFY(harness.click("cmdCom"));
         const QList<SeenMessage> &seen = harness.modals().messages;
-        if (kind == "empty" && message.isEmpty())
-            QVERIFY(harness.port().PortOpen() && harness.click("cmdCom"));
         QVERIFY(!harness.port().PortOpen() && harness.control("optPort(0)")->isEnabled());
         QCOMPARE(seen.size(), message.isEmpty() ? 0 : 1);
         if (!message.isEmpty()) {
@@ -271,7 +254,7 @@ private slots:
             return;
 
         if (kind == "exit") {
-            QVERIFY(holder->send("click cmdExit") && endsCleanly(*holder));
+            QVERIFY(holder->send("click cmdExit") && endsWithoutBoxes(*holder));
         } else {
             holder->process().kill();
             QVERIFY(holder->process().waitForFinished(5000));
@@ -280,6 +263,25 @@ private slots:
         QVERIFY(harness.click("cmdClear"));
         QCOMPARE(line.readAll(), QByteArray("\x0c"));
         QCOMPARE(seen.size(), 1);
+    }
+
+    // An empty variable leaves the platform's port: the window does whatever it does with that
+    // port here, opening it or telling why not.
+    void emptyVariableIsThePlatformsPort()
+    {
+        WindowHarness &harness = *m_harness;
+        const auto outcome = [&harness](const QString &com1) {
+            const ScopedEnv chosen("KV310_COM1", com1);
+            const qsizetype told = harness.modals().messages.size();
+            harness.click("cmdCom");
+            QStringList seen{harness.port().PortOpen() ? "open" : "closed"};
+            if (harness.port().PortOpen())
+                harness.click("cmdCom");
+            for (const SeenMessage &message : harness.modals().messages.mid(told))
+                seen << message.text;
+            return seen.join(", ");
+        };
+        QCOMPARE(outcome(QString()), outcome(QStringLiteral("/dev/ttyS0")));
     }
 
     // The unit answers just as Get Key empties the receive buffer: the notice of that answer then
@@ -294,7 +296,7 @@ private slots:
     void replyAsBufferEmptied()
     {
         QFETCH(int, staleErrno);
-        WindowHarness harness;
+        WindowHarness &harness = *m_harness;
         // Watched before the port is, so its notice is handled first.
         const SlaveProbe probe(harness.line().slavePath());
         QSocketNotifier reply(probe.get(), QSocketNotifier::Read);
@@ -308,7 +310,7 @@ private slots:
         QTRY_VERIFY(!reply.isEnabled());
         QVERIFY(harness.line().write("\x3f") && harness.click("cmdHome"));
         QTRY_COMPARE(harness.control<QLabel>("lblKey(5)")->text(), "6 on");
-        QCOMPARE(harness.line().readAll(), QByteArray("\xfe\xf0\xfe\x80"));
+        QCOMPARE(harness.line().readAll(), Wire::KeyRequest + Wire::Home);
         QVERIFY(harness.modals().messages.isEmpty());
     }
 
@@ -323,7 +325,7 @@ private slots:
     void talkativeUnit()
     {
         QFETCH(bool, flood);
-        WindowHarness harness;
+        WindowHarness &harness = *m_harness;
         QVERIFY(harness.openPort());
         PtyPair &line = harness.line();
         QByteArray noise(flood ? 1 << 20 : 0, Qt::Uninitialized);
@@ -341,7 +343,7 @@ private slots:
         QSocketNotifier unit(line.masterFd(), QSocketNotifier::Read);
         connect(&unit, &QSocketNotifier::activated, &unit, [&] {
             wire += line.readWaiting();
-            for (; !flood && answered < wire.count("\xfe\xf0"); ++answered)
+            for (; !flood && answered < wire.count(Wire::KeyRequest); ++answered)
                 line.write(QByteArray(64, '\x05'));
         });
         QElapsedTimer sinceBeat;
@@ -361,7 +363,7 @@ private slots:
         for (const QDeadlineTimer deadline(5000); events.wait(300);)
             QVERIFY2(!deadline.hasExpired(), "receive events never stop");
         QVERIFY2(longestGap < 1000, qPrintable(QStringLiteral("stalled %1 ms").arg(longestGap)));
-        QVERIFY(harness.modals().messages.isEmpty() && wire.endsWith("\xfe\x80"));
+        QVERIFY(harness.modals().messages.isEmpty() && wire.endsWith(Wire::Home));
         QCOMPARE(logMismatch(harness.logText(), wire), QString());
 
         QVERIFY(flood || indicators(harness.window()) == showing("13"));
@@ -375,7 +377,7 @@ private slots:
     void randomClicks()
     {
         QRandomGenerator random(chosenSeed());
-        WindowHarness harness;
+        WindowHarness &harness = *m_harness;
         PtyPair &line = harness.line();
         const ScopedEnv com2("KV310_COM2", line.slavePath());
         // A closed port falls back to the line's own settings; their echo would pass for output.
@@ -424,7 +426,10 @@ private slots:
             ++done;
         };
         QTimer::singleShot(0, &steps, step);
-        QTRY_VERIFY_WITH_TIMEOUT(done == 500, 25000);
+        {
+            const Deadline deadline("a step of the random clicks");
+            QTRY_VERIFY_WITH_TIMEOUT(done == 500, 25000);
+        }
 
         if (harness.port().PortOpen())
             QVERIFY(harness.click("cmdCom"));

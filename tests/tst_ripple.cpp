@@ -1,25 +1,6 @@
-#include "TestSupport.h"
+#include "WindowHarness.h"
 
-using Writes = QList<QByteArray>;
-
-namespace
-{
-
-Writes rippleWrites()
-{
-    const QByteArray afterPass[] = {"\x0a", "\xfe\x80", "\x0a", "\xfe\x80"};
-    Writes writes{"\x0c"};
-    for (int pass = 0; pass < 4; ++pass) {
-        for (int position = 0; position < 17; ++position)
-            writes.append(QByteArray(1, pass < 2 ? '\xff' : ' '));
-        writes.append(afterPass[pass]);
-    }
-    return writes;
-}
-
-} // namespace
-
-class RippleTest : public QObject
+class RippleTest : public WindowTestCase
 {
     Q_OBJECT
 
@@ -30,26 +11,24 @@ private slots:
     // events run in between.
     void nestedRipple()
     {
-        WindowHarness harness;
+        WindowHarness &harness = *m_harness;
         QVERIFY(harness.openPort());
         QVERIFY(harness.click("cmdPollKey"));
-        Writes writes;
-        connect(&harness.port(), &MSComm::outputWritten, &harness.window(),
-                [&](const QByteArray &bytes) {
-                    writes.append(bytes);
-                    if (writes.size() == 5)
-                        QTimer::singleShot(0, &harness.window(),
-                                           [&harness] { harness.click("cmdRipple"); });
-                });
+        WriteRecorder recorder(harness.port());
+        recorder.wrote = [&] {
+            if (recorder.writes.size() == 5)
+                QTimer::singleShot(0, &harness.window(),
+                                   [&harness] { harness.click("cmdRipple"); });
+        };
         QElapsedTimer clock;
         clock.start();
         QVERIFY(harness.click("cmdRipple"));
         const qint64 elapsed = clock.elapsed();
 
-        const Writes ripple = rippleWrites();
-        const Writes expected = ripple.mid(0, 5) + ripple + ripple.mid(5);
-        QCOMPARE(writes, expected);
-        const QByteArray wire = "\xfe\xf0" + expected.join();
+        const QList<QByteArray> ripple = Wire::rippleWrites();
+        const QList<QByteArray> expected = ripple.mid(0, 5) + ripple + ripple.mid(5);
+        QCOMPARE(recorder.writes, expected);
+        const QByteArray wire = Wire::KeyRequest + expected.join();
         QCOMPARE(harness.wire(wire.size()), wire);
         QCOMPARE(logMismatch(harness.logText(), wire), QString());
         QVERIFY(!harness.control<QTimer>("tmrPoll")->isActive());
@@ -68,23 +47,24 @@ private slots:
     void programEndsDuringPause()
     {
         QFETCH(bool, closed);
-        WindowHarness harness;
+        WindowHarness &harness = *m_harness;
         QVERIFY(harness.openPort());
-        int writes = 0;
-        connect(&harness.port(), &MSComm::outputWritten, &harness.window(), [&] {
-            if (++writes == 5)
+        WriteRecorder recorder(harness.port());
+        recorder.wrote = [&] {
+            if (recorder.writes.size() == 5)
                 QTimer::singleShot(0, &harness.window(), [&harness, closed] {
                     closed ? void(harness.window().close()) : QCoreApplication::exit(0);
                 });
-        });
+        };
         if (closed) {
             // Without an event loop of its own to end, only the window can end the pause.
             QVERIFY(harness.click("cmdRipple"));
         } else {
+            const Deadline deadline("the application's event loop");
             QTimer::singleShot(0, &harness.window(), [&harness] { harness.click("cmdRipple"); });
             QCOMPARE(QCoreApplication::exec(), 0);
         }
-        QCOMPARE(harness.wire(5), rippleWrites().mid(0, 5).join());
+        QCOMPARE(harness.wire(5), Wire::rippleWrites().mid(0, 5).join());
     }
 };
 

@@ -1,8 +1,11 @@
-#include "TestSupport.h"
+#include "WindowHarness.h"
+#include "common/AppInfo.h"
+#include "ui/WindowLayout.h"
 
 #include <QDebug>
 #include <QGroupBox>
 #include <QPlainTextEdit>
+#include <QKeySequence>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -92,22 +95,100 @@ QString stateOf(WindowHarness &harness)
         .join(", ");
 }
 
-const QByteArray Request("\xFE\xF0", 2);
+// A rectangle as the contract states it, e.g. "8,8 313x17".
+QString rectText(const QRect &rect)
+{
+    return QStringLiteral("%1,%2 %3x%4")
+        .arg(rect.x())
+        .arg(rect.y())
+        .arg(rect.width())
+        .arg(rect.height());
+}
 
 } // namespace
 
-class WindowTest : public QObject
+class WindowTest : public WindowTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init()
+    // The window as it is drawn and as it starts: each control's container, place and size
+    // (drawn in twips), caption, tool tip and, for buttons, state; then the window's own.
+    void contract_data()
     {
-        m_harness = std::make_unique<WindowHarness>();
-        m_harness->window().activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&m_harness->window()));
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("expected");
+        const auto drawn = [](const QString &name, const char *container, const QRect &twips,
+                              const QString &text, const QString &tip, const char *state = "") {
+            const QRect pixels =
+                WindowLayout::twips(twips.x(), twips.y(), twips.width(), twips.height());
+            QTest::newRow(qPrintable(name))
+                << name
+                << QString("%1 %2 \"%3\" \"%4\" %5")
+                       .arg(container, rectText(pixels), text, tip, state);
+        };
+        const QString advert[] = {"Serial LCD test utility program", AppInfo::Copyright,
+                                  AppInfo::WebAddress};
+        for (int index = 0; index < 3; ++index)
+            drawn(QString("lblAdvert(%1)").arg(index), "MainWindow",
+                  {120, 120 + 240 * index, 4695, 255}, advert[index], "");
+        drawn("fraComs", "MainWindow", {120, 960, 2295, 1815}, "Communication", "");
+        drawn("lblComStatus", "fraComs", {240, 240, 1935, 255}, "Com port closed", "");
+        drawn("frabaud", "fraComs", {120, 480, 975, 735}, "", "select data rate");
+        drawn("optBaud(0)", "frabaud", {120, 120, 735, 255}, "2400", "select data rate",
+              "enabled checked");
+        drawn("optBaud(1)", "frabaud", {120, 360, 735, 255}, "9600", "select data rate", "enabled");
+        drawn("fraPort", "fraComs", {1200, 480, 975, 735}, "", "Select com port");
+        drawn("optPort(0)", "fraPort", {120, 120, 735, 255}, "com1", "Select com port",
+              "enabled checked");
+        drawn("optPort(1)", "fraPort", {120, 360, 735, 255}, "com2", "Select com port", "enabled");
+        drawn("cmdCom", "fraComs", {120, 1320, 2055, 375}, "Open com port", "Open/close com port",
+              "enabled");
+        drawn("cmdHome", "MainWindow", {2760, 1080, 855, 495}, "Home",
+              "Move LCd cursor to home on LCD", "disabled");
+        drawn("cmdClear", "MainWindow", {3840, 1080, 855, 495}, "Clear", "Clear LCD", "disabled");
+        drawn("cmdNewLine", "MainWindow", {2760, 1680, 855, 495}, "NewLine",
+              "Move cursor to start of new line on LCD", "disabled");
+        drawn("cmdRipple", "MainWindow", {3840, 1680, 855, 495}, "Ripple",
+              "Ripple through each LCD position", "disabled");
+        drawn("cmdBanner", "MainWindow", {2760, 2280, 855, 495}, "Banner",
+              "Display banner message on LCD", "disabled");
+        drawn("cmdExit", "MainWindow", {3840, 2280, 855, 495}, "E&xit",
+              "Exit the KV310 test program", "enabled");
+        drawn("fraSendText", "MainWindow", {120, 2880, 4695, 855}, "Send text string", "");
+        drawn("cmdSend", "fraSendText", {120, 240, 855, 495}, "Send", "Send text string to KV310",
+              "disabled");
+        drawn("txtSend", "fraSendText", {1200, 360, 3375, 375}, "", "String to send to KV310");
+        drawn("txtSent", "MainWindow", {120, 3840, 4695, 1575}, "", "Data sent to KV310 in hex");
+        drawn("fraKeys", "MainWindow", {120, 5520, 4695, 855}, "Keyboard", "");
+        drawn("cmdGetKey", "fraKeys", {120, 240, 735, 495}, "Get Key",
+              "Single key status request from KV310", "disabled");
+        drawn("cmdPollKey", "fraKeys", {960, 240, 735, 495}, "Poll Key",
+              "Continuous poll of KV310 keypad, hit any key to stop", "disabled");
+        for (int index = 0; index < 6; ++index) {
+            const QString key = QString::number(index + 1);
+            drawn(QString("lblKey(%1)").arg(index), "fraKeys", {1800 + 480 * index, 240, 375, 255},
+                  key + " ??", "Key " + key + " status");
+            drawn(QString("shpKey(%1)").arg(index), "fraKeys", {1800 + 480 * index, 480, 375, 255},
+                  "", "");
+        }
+        const auto window = [](const char *subject, const QString &expected) {
+            QTest::newRow(subject) << subject << expected;
+        };
+        window("window", "Veltor Serial LCD test utility " +
+                             rectText(WindowLayout::twips(0, 0, 4935, 6465)) +
+                             " fixed, close box only");
+        window("log box", "read-only, word-wrapped, no scroll bars, empty");
+        window("focus", "txtSent");
+        window("access keys", "cmdExit Alt+X");
+        window("Enter and Escape in txtSend, port open", "click nothing");
     }
-    void cleanup() { m_harness.reset(); }
+    void contract()
+    {
+        QFETCH(QString, subject);
+        QFETCH(QString, expected);
+        QCOMPARE(read(subject), expected);
+    }
 
     void toggle_data()
     {
@@ -124,7 +205,6 @@ private slots:
     {
         QFETCH(int, port);
         QFETCH(int, rate);
-        QCOMPARE(focusName(), "txtSent");
         PtyPair line2;
         const ScopedEnv com2("KV310_COM2", line2.slavePath());
         PtyPair &chosen = port == 1 ? m_harness->line() : line2;
@@ -146,10 +226,7 @@ private slots:
             QCOMPARE(stateOf(*m_harness), isOpen ? open : closed);
             QCOMPARE(misfits(*m_harness), QString());
         }
-        termios settings{};
-        QVERIFY(tcgetattr(chosen.masterFd(), &settings) == 0);
-        QCOMPARE(cfgetospeed(&settings), rate == 2400 ? speed_t(B2400) : speed_t(B9600));
-        QCOMPARE(settings.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8));
+        QCOMPARE(lineSettings(chosen.masterFd()), QString("%1 8N1").arg(rate));
         QCOMPARE(m_harness->line().readAll(50) + line2.readAll(50), QByteArray());
         QCOMPARE(m_harness->logText(), "0C ");
         QCOMPARE(m_harness->control<QLineEdit>("txtSend")->text(), "keep");
@@ -174,10 +251,10 @@ private slots:
         QFETCH(QString, onKeys);
         WindowHarness &harness = *m_harness;
         QVERIFY(harness.openPort());
-        QCOMPARE(indicators(harness.window()), showing("?"));
+        QCOMPARE(indicators(harness.window()), showingNoReplyYet());
         QSignalSpy events(&harness.port(), &MSComm::OnComm);
         QVERIFY(harness.line().write(reply));
-        QTRY_VERIFY(indicators(harness.window()) != showing("?"));
+        QTRY_VERIFY(indicators(harness.window()) != showingNoReplyYet());
         // A second byte decoded on its own would come as an event of its own; nothing is echoed.
         QVERIFY(!events.wait(200));
         QCOMPARE(harness.line().readWaiting(), QByteArray());
@@ -195,32 +272,32 @@ private slots:
         PtyPair &line = harness.line();
         QVERIFY(harness.click("cmdPollKey"));
         QByteArray wire = line.read(2, 50);
-        QCOMPARE(wire, Request);
+        QCOMPARE(wire, Wire::KeyRequest);
 
         // Six ticks take 600 ms; generous bounds, as a busy machine is slower.
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(harness.wire(12), Request.repeated(6));
+        QCOMPARE(harness.wire(12), Wire::KeyRequest.repeated(6));
         QVERIFY2(clock.elapsed() >= 500 && clock.elapsed() < 3000,
                  qPrintable(QString::number(clock.elapsed())));
-        wire += Request.repeated(6);
+        wire += Wire::KeyRequest.repeated(6);
 
         for (const char *button : {"cmdPollKey", "cmdGetKey"}) {
             QVERIFY(line.write("\x3F") && probe.waitForBytes());
             wire += line.readAll(20);
             QVERIFY(harness.click(QString::fromLatin1(button)));
-            QCOMPARE(line.read(2, 50), Request);
-            wire += Request;
+            QCOMPARE(line.read(2, 50), Wire::KeyRequest);
+            wire += Wire::KeyRequest;
             auto *tmrPoll = harness.control<QTimer>("tmrPoll");
             if (button == QLatin1String("cmdPollKey")) {
-                QCOMPARE(harness.wire(2), Request);
-                wire += Request;
+                QCOMPARE(harness.wire(2), Wire::KeyRequest);
+                wire += Wire::KeyRequest;
             } else {
                 // Get Key's first tick switches the timer off, not merely sends nothing.
                 QTRY_VERIFY(!tmrPoll->isActive());
                 QCOMPARE(line.readWaiting(), QByteArray());
             }
-            QCOMPARE(indicators(harness.window()), showing("?"));
+            QCOMPARE(indicators(harness.window()), showingNoReplyYet());
         }
         QCOMPARE(logMismatch(harness.logText(), wire), QString());
 
@@ -273,7 +350,73 @@ private slots:
     }
 
 private:
-    std::unique_ptr<WindowHarness> m_harness;
+    // What the contract says of subject, read from the harness's window.
+    QString read(const QString &subject)
+    {
+        QWidget &window = m_harness->window();
+        const QList<QAbstractButton *> buttons = window.findChildren<QAbstractButton *>();
+        if (subject == "window") {
+            const Qt::WindowFlags flags = window.windowFlags();
+            const bool onlyClose = (flags & Qt::CustomizeWindowHint) &&
+                                   !(flags & (Qt::WindowMinMaxButtonsHint)) &&
+                                   (flags & Qt::WindowCloseButtonHint);
+            return window.windowTitle() + ' ' + rectText(QRect(QPoint(), window.size())) +
+                   (window.minimumSize() == window.maximumSize() ? " fixed" : " resizable") +
+                   (onlyClose ? ", close box only" : ", other title bar buttons");
+        }
+        if (subject == "log box") {
+            const auto *box = m_harness->control<QPlainTextEdit>("txtSent");
+            const bool wrapped = box->lineWrapMode() == QPlainTextEdit::WidgetWidth &&
+                                 box->wordWrapMode() == QTextOption::WordWrap;
+            const bool bars = box->horizontalScrollBarPolicy() != Qt::ScrollBarAlwaysOff ||
+                              box->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff;
+            return QStringList{box->isReadOnly() ? "read-only" : "editable",
+                               wrapped ? "word-wrapped" : "not wrapped",
+                               bars ? "scroll bars" : "no scroll bars",
+                               box->toPlainText().isEmpty() ? "empty" : "not empty"}
+                .join(", ");
+        }
+        if (subject == "focus")
+            return focusName();
+        if (subject == "access keys") {
+            QStringList keys;
+            for (const QAbstractButton *button : buttons) {
+                const QKeySequence key = QKeySequence::mnemonic(button->text());
+                if (!key.isEmpty())
+                    keys << button->objectName() + ' ' + key.toString();
+            }
+            return keys.join(", ");
+        }
+        if (subject.startsWith("Enter and Escape")) {
+            // With the port open, so that every command button could be clicked.
+            QStringList clicked{m_harness->openPort() ? "click" : "port not open"};
+            const QObject watching;
+            for (const QAbstractButton *button : buttons)
+                connect(button, &QAbstractButton::clicked, &watching,
+                        [&clicked, button] { clicked << button->objectName(); });
+            m_harness->control<QWidget>("txtSend")->setFocus();
+            for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+                press(key);
+            return clicked.size() == 1 ? clicked[0] + " nothing" : clicked.join(' ');
+        }
+        auto *control = m_harness->control<QWidget>(subject);
+        if (!control)
+            return "no " + subject;
+        QString text;
+        QString state;
+        if (auto *label = qobject_cast<QLabel *>(control))
+            text = label->text();
+        else if (auto *frame = qobject_cast<QGroupBox *>(control))
+            text = frame->title();
+        if (auto *button = qobject_cast<QAbstractButton *>(control)) {
+            text = button->text();
+            state = QString(button->isEnabled() ? "enabled" : "disabled") +
+                    (button->isChecked() ? " checked" : "");
+        }
+        return QString("%1 %2 \"%3\" \"%4\" %5")
+            .arg(control->parentWidget()->objectName(), rectText(control->geometry()), text,
+                 control->toolTip(), state);
+    }
 };
 
 KV310_WINDOW_TEST_MAIN(WindowTest)

@@ -16,7 +16,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -41,19 +40,9 @@ public:
             [this](const QByteArray &line) { run(QString::fromUtf8(line)); }, Qt::QueuedConnection);
         // Whoever drove us is gone: end as the title bar would.
         connect(&m_input, &InputLines::ended, &window, &QWidget::close);
-        QCoreApplication::instance()->installEventFilter(this);
     }
 
 private:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Show) {
-            if (const auto *box = qobject_cast<QMessageBox *>(watched))
-                reply(QStringLiteral("box ") + box->text());
-        }
-        return false;
-    }
-
     void run(const QString &line)
     {
         const QString command = line.section(QLatin1Char(' '), 0, 0);
@@ -87,6 +76,9 @@ private:
 
     MainWindow &m_window;
     InputLines m_input;
+    const MessageBoxWatcher m_boxes{[](const QMessageBox &box) {
+        reply(QStringLiteral("box ") + box.text());
+    }};
 };
 
 int main(int argc, char *argv[])

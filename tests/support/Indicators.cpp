@@ -3,7 +3,10 @@
 #include "commands/Keypad.h"
 #include "common/Shape.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QStringList>
 #include <QWidget>
 
@@ -21,10 +24,30 @@ QString indicators(const QWidget &window)
 QString showing(const QString &onKeys)
 {
     QStringList shown;
-    for (const QChar digit : QStringLiteral("123456")) {
-        shown << (onKeys == "?"            ? QString(digit) + " ?? #000000"
-                  : onKeys.contains(digit) ? QString(digit) + " on #ff0000"
-                                           : QString(digit) + " off #00ff00");
-    }
+    for (const QChar digit : QStringLiteral("123456"))
+        shown << QString(digit) + (onKeys.contains(digit) ? " on #ff0000" : " off #00ff00");
     return shown.join(QLatin1String(", "));
+}
+
+QString showingNoReplyYet()
+{
+    QStringList shown;
+    for (const QChar digit : QStringLiteral("123456"))
+        shown << QString(digit) + " ?? #000000";
+    return shown.join(QLatin1String(", "));
+}
+
+MessageBoxWatcher::MessageBoxWatcher(std::function<void(QMessageBox &)> shown)
+    : m_shown(std::move(shown))
+{
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool MessageBoxWatcher::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Show) {
+        if (auto *box = qobject_cast<QMessageBox *>(watched))
+            m_shown(*box);
+    }
+    return false;
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "FdHandle.h"
 #include "Indicators.h"
-#include "LineProcess.h"
+#include "PseudoTerminal.h"
 #include "link/MSComm.h"
 #include "ui/ApplicationSetup.h"
 #include "ui/MainWindow.h"
@@ -19,35 +18,6 @@
 #include <QTimer>
 
 #include <memory>
-#include <termios.h>
-
-// A pseudo-terminal whose master side the test holds; the utility opens the slave as its port.
-class PtyPair
-{
-public:
-    PtyPair();
-
-    QString slavePath() const { return m_slavePath; }
-    int masterFd() const { return m_master.get(); }
-
-    // Everything the utility writes until the line has been quiet for quietMs (3 s at most).
-    QByteArray readAll(int quietMs = 100) { return collect(1 << 30, quietMs, 3000); }
-    // Exactly count bytes, or fewer if ms milliseconds pass first.
-    QByteArray read(int count, int ms = 3000) { return collect(count, ms, ms); }
-    // Bytes already waiting (at most limit), without waiting for more.
-    QByteArray readWaiting(qsizetype limit = 1 << 30);
-    // Writes to the utility, as the unit would.
-    bool write(const QByteArray &bytes);
-
-    // Hangs up the line: the unit is gone.
-    void closeMaster() { m_master.reset(); }
-
-private:
-    QByteArray collect(qsizetype count, int quietMs, int timeoutMs);
-
-    FdHandle m_master;
-    QString m_slavePath;
-};
 
 // What a modal message box showed before the watcher closed it.
 struct SeenMessage {
@@ -57,49 +27,15 @@ struct SeenMessage {
     QList<QString> buttons;
 };
 
-// Closes every modal message box as soon as it shows, remembering what it said.
-class ModalWatcher : public QObject
+// Closes every message box as soon as it shows, remembering what it said.
+class ModalWatcher
 {
 public:
     ModalWatcher();
     QList<SeenMessage> messages;
 
 private:
-    QTimer m_timer;
-};
-
-// A second reader on a port's device, opened before the utility opens it: tells when bytes from
-// the unit have reached the port without running the window's events.
-struct SlaveProbe : FdHandle {
-    explicit SlaveProbe(const QString &path);
-    bool waitForBytes(int timeoutMs = 2000) const;
-};
-
-// Two upper-case digits and a space per byte, as the sent-data log shows them.
-QString hexEcho(const QByteArray &bytes);
-
-// Empty when the sent-data log is the end of the hex echo of wire, everything that reached the
-// line: all of it, or cut to its last 380 characters (which may split a byte's digits) and added
-// to since.
-QString logMismatch(const QString &log, const QByteArray &wire);
-
-// The real window in a child process, driven through its standard input, with its port 1 at
-// com1; wrapper is a program, with its arguments, to run it under. The build under test is
-// tests/driver or what KV310_TEST_DRIVER names; the native one is always tests/driver.
-class DriverProcess : public LineProcess
-{
-public:
-    enum class Build { UnderTest, Native };
-    explicit DriverProcess(const QString &com1 = {}, const QStringList &wrapper = {},
-                           Build build = Build::UnderTest);
-
-    // Sends a command and waits for its answer, passing over "ready" and the failure boxes told.
-    std::optional<QByteArray> ask(const QByteArray &command, int timeoutMs = 8000);
-    // Whether a command's answer starts with answer.
-    bool expect(const QByteArray &command, const QByteArray &answer)
-    {
-        return ask(command).value_or(QByteArray()).startsWith(answer);
-    }
+    MessageBoxWatcher m_watcher;
 };
 
 // An environment variable set for as long as this lives, and unset after, however the test ends.
@@ -117,8 +53,33 @@ private:
     const char *m_name;
 };
 
-// The seed of a test's random choices: KV310_FAULT_SEED, or a fresh one. Printed, to replay a run.
-quint32 chosenSeed();
+// Ends the test run, naming what, if it is still alive after ms milliseconds of event loops: a
+// wait that never returns fails on its own instead of at ctest's timeout.
+class Deadline
+{
+public:
+    Deadline(const char *what, int ms = 30000);
+
+private:
+    QTimer m_timer;
+};
+
+// Every write the port makes while this lives, in order; after each, wrote runs if set.
+class WriteRecorder
+{
+public:
+    explicit WriteRecorder(MSComm &port);
+    QList<QByteArray> writes;
+    std::function<void()> wrote;
+
+private:
+    QObject m_context;
+};
+
+// Empty when the sent-data log is the end of the hex echo of wire, everything that reached the
+// line: all of it, or cut to its last 380 characters (which may split a byte's digits) and added
+// to since.
+QString logMismatch(const QString &log, const QByteArray &wire);
 
 // A main window whose port 1 is the slave of a pseudo-terminal (through KV310_COM1, unset again
 // when the harness goes).
@@ -141,7 +102,8 @@ public:
         return control<QPlainTextEdit>(QStringLiteral("txtSent"))->toPlainText();
     }
 
-    // Clicks a button as the engineer would; false when it is disabled or missing.
+    // Clicks a button as the engineer would; false when it is disabled or missing. A handler
+    // that has not returned within 30 s ends the run.
     bool click(const QString &name);
     // Opens the chosen port through the toggle; true when the window is in the Open state after.
     bool openPort() { return click(QStringLiteral("cmdCom")) && port().PortOpen(); }
@@ -155,6 +117,20 @@ private:
     // Closes the window's boxes until the window is gone.
     ModalWatcher m_modals;
     std::unique_ptr<MainWindow> m_window;
+};
+
+// The fixture of every test of the window: a harness of its own for each test function, its
+// window active.
+class WindowTestCase : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup() { m_harness.reset(); }
+
+protected:
+    std::unique_ptr<WindowHarness> m_harness;
 };
 
 // main() of a test of the window: the application set up as the utility sets it up.

@@ -22,7 +22,7 @@ constexpr qint64 Second = 1'000'000'000;
 
 } // namespace
 
-class TestDeviceModel : public QObject
+class DeviceAndClockTest : public QObject
 {
     Q_OBJECT
 
@@ -100,5 +100,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestDeviceModel)
-#include "tst_sim_devicemodel.moc"
+QTEST_APPLESS_MAIN(DeviceAndClockTest)
+#include "tst_sim_device_and_clock.moc"

@@ -1,0 +1,76 @@
+#include "WindowHarness.h"
+
+#include <QDeadlineTimer>
+
+ModalWatcher::ModalWatcher()
+    : m_watcher([this](QMessageBox &box) {
+          SeenMessage seen{box.windowTitle(), box.text(), box.icon(), {}};
+          for (const QAbstractButton *button : box.buttons())
+              seen.buttons.append(button->text());
+          messages.append(seen);
+          // Once its own event loop runs.
+          QTimer::singleShot(0, &box, [&box] { box.done(QMessageBox::Ok); });
+      })
+{
+}
+
+Deadline::Deadline(const char *what, int ms)
+{
+    m_timer.setSingleShot(true);
+    QObject::connect(&m_timer, &QTimer::timeout,
+                     [what, ms] { qFatal("%s has not returned after %d s", what, ms / 1000); });
+    m_timer.start(ms);
+}
+
+WriteRecorder::WriteRecorder(MSComm &port)
+{
+    QObject::connect(&port, &MSComm::outputWritten, &m_context, [this](const QByteArray &bytes) {
+        writes.append(bytes);
+        if (wrote)
+            wrote();
+    });
+}
+
+QString logMismatch(const QString &log, const QByteArray &wire)
+{
+    QString echo;
+    for (const char byte : wire)
+        echo += QStringLiteral("%1 ").arg(quint8(byte), 2, 16, QLatin1Char('0')).toUpper();
+    if (echo.right(log.size()) == log && log.size() >= qMin<qsizetype>(echo.size(), 383))
+        return {};
+    return QStringLiteral("log ...%1\nline ...%2").arg(log.right(90), echo.right(90));
+}
+
+WindowHarness::WindowHarness()
+{
+    m_window = std::make_unique<MainWindow>();
+    m_window->show();
+}
+
+bool WindowHarness::click(const QString &name)
+{
+    auto *button = control(name);
+    if (!button || !button->isEnabled())
+        return false;
+    const QByteArray what = "the click of " + name.toLatin1();
+    const Deadline deadline(what.constData());
+    QTest::mouseClick(button, Qt::LeftButton);
+    return true;
+}
+
+QByteArray WindowHarness::wire(qsizetype count)
+{
+    QByteArray bytes = m_line->readWaiting();
+    for (const QDeadlineTimer deadline(10000); bytes.size() < count && !deadline.hasExpired();) {
+        QTest::qWait(2);
+        bytes += m_line->readWaiting();
+    }
+    return bytes;
+}
+
+void WindowTestCase::init()
+{
+    m_harness = std::make_unique<WindowHarness>();
+    m_harness->window().activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&m_harness->window()));
+}
