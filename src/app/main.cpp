@@ -1,3 +1,4 @@
+#include "check/CheckCommandLine.h"
 #include "ui/ApplicationSetup.h"
 #include "ui/MainWindow.h"
 
@@ -56,7 +57,9 @@ int answerCommandLine(int argc, char *argv[])
             "Test utility for the KV310 serial LCD with keypad. It has no options of its own:\n"
             "without arguments it opens its window.\n\n"
             "Port 1 (com1) is the device in KV310_COM1, %1 when unset or empty.\n"
-            "Port 2 (com2) is the device in KV310_COM2, %2 when unset or empty.\n"
+            "Port 2 (com2) is the device in KV310_COM2, %2 when unset or empty.\n\n"
+            "kv310-test --check checks a unit without the window; kv310-test --check --help\n"
+            "lists its options.\n"
             "See kv310-test(1).")
             .arg(QLatin1String(DefaultPorts[0]), QLatin1String(DefaultPorts[1])));
     // Qt's own --help-all would list Qt's options, which the utility does not take.
@@ -92,6 +95,8 @@ int main(int argc, char *argv[])
 #ifdef Q_OS_WIN
         answerInParentConsole();
 #endif
+        if (asksForCheck(argc, argv))
+            return runCheckCommand(argc, argv);
         return answerCommandLine(argc, argv);
     }
     QApplication application(argc, argv);
