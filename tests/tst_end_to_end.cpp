@@ -54,8 +54,9 @@ private slots:
         QVERIFY2(logMismatch(log, banner).isEmpty(), qPrintable(logMismatch(log, banner)));
 
         // Lines it cannot take change nothing and print nothing.
-        for (const QByteArray &bad : {QByteArray("keys 100"), QByteArray("keys zz"),
-                                      QByteArray("press 1"), QByteArray(2000, 'k')})
+        for (const QByteArray &bad :
+             {QByteArray("keys 100"), QByteArray("keys zz"), QByteArray("press 1"),
+              QByteArray(2000, 'k'), QByteArray("mute maybe"), QByteArray("stuck 2g")})
             QVERIFY(sim.send(bad));
         QVERIFY(sim.send("keys 05", "keys 05"));
         QVERIFY(window.expect("click cmdGetKey", "clicked"));
