@@ -189,6 +189,7 @@ check_zip() {
     local exe
     exe=$(find "$fresh/unpacked" -name kv310-test.exe)
     check_version "$exe"
+    check_version "$(dirname "$exe")/kv310-check.exe"
     # The window, on a display of its own: Wine shows it as an X window with its title. The
     # prefix's desktop started above without a display: it must go first.
     "$WINESERVER" -k 2>/dev/null || true
