@@ -54,7 +54,8 @@ int answerCommandLine(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral(
-            "Test utility for the KV310 serial LCD with keypad. It has no options of its own:\n"
+            "Test utility for the KV310 serial LCD with keypad. Apart from --check it has no\n"
+            "options of its own: "
             "without arguments it opens its window.\n\n"
             "Port 1 (com1) is the device in KV310_COM1, %1 when unset or empty.\n"
             "Port 2 (com2) is the device in KV310_COM2, %2 when unset or empty.\n\n"

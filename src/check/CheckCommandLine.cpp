@@ -63,10 +63,10 @@ std::variant<ParsedCommandLine, int> parseCommandLine()
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Checks one KV310 unit without the window: its reply, no key down at rest, the display "
-        "(judged by the operator), and each key 1 to 6 pressed in turn. Stops at the first "
-        "failed step.\n\n"
-        "Exit status: 0 passed, 1 failed a step, 2 usage error, 3 the port could not be "
+        "kv310-test --check: checks one KV310 unit without the window: the reply, no key down\n"
+        "at rest, the display (judged by the operator), then each key 1 to 6 in turn. It\n"
+        "stops at the first failed step.\n\n"
+        "Exit status: 0 passed, 1 failed a step, 2 usage error, 3 the port could not be\n"
         "opened, 130 after Ctrl+C, 143 after SIGTERM. See kv310-test(1)."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Displays this help."));
