@@ -234,10 +234,6 @@ UnitCheck::Outcome UnitCheck::checkKey(int key)
     qint64 nextRequest = 0;
     qint64 seenMs = -1;
     for (;;) {
-        if (clock.elapsed() >= nextRequest) {
-            m_port.setOutput(keyStatusRequest());
-            nextRequest = std::max(nextRequest + PollIntervalMs, clock.elapsed());
-        }
         for (const char byte : m_port.Input()) {
             const auto status = quint8(byte);
             if (const int other = otherKeyDown(status, key))
@@ -257,6 +253,13 @@ UnitCheck::Outcome UnitCheck::checkKey(int key)
                                      .arg(key)
                                      .arg(m_options.keyTimeoutMs / 1000.0)
                                : QStringLiteral("key %1 did not come up").arg(key)};
+        if (clock.elapsed() >= nextRequest) {
+            // Emptied before each request, as Get Key does: under Wine a port that is only read
+            // from stops hearing the unit after a few replies.
+            m_port.setInBufferCount(0);
+            m_port.setOutput(keyStatusRequest());
+            nextRequest = std::max(nextRequest + PollIntervalMs, clock.elapsed());
+        }
         waitFor(std::min<qint64>(nextRequest, m_options.keyTimeoutMs) - clock.elapsed());
     }
 }
