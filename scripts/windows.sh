@@ -154,12 +154,17 @@ make_prefix() {
 
 run_tests() {
     echo "== Tests under Wine"
-    KV310_TARGETS="tst_end_to_end kv310-sim" kv310_build "$BUILD/host" -DBUILD_TESTING=ON
+    KV310_TARGETS="tst_end_to_end tst_check kv310-sim" kv310_build "$BUILD/host" -DBUILD_TESTING=ON
     make_prefix
     QT_QPA_PLATFORM=offscreen \
         KV310_TEST_DRIVER="$PWD/scripts/wine-driver.sh" KV310_WINE="$WINE" \
         KV310_WINE_PORTS="$BUILD/wine/ports" KV310_WINE_DRIVER="$BUILD/stage/bin/kv310-test-driver.exe" \
         "$BUILD/host/bin/tst_end_to_end"
+    # The check's console program, through the same COM1 mapping.
+    QT_QPA_PLATFORM=offscreen \
+        KV310_TEST_CHECK="$PWD/scripts/wine-driver.sh" KV310_WINE="$WINE" \
+        KV310_WINE_PORTS="$BUILD/wine/ports" KV310_WINE_DRIVER="$BUILD/stage/bin/kv310-check.exe" \
+        "$BUILD/host/bin/tst_check"
     "$WINESERVER" -k 2>/dev/null || true
 }
 
@@ -184,6 +189,7 @@ check_zip() {
     local exe
     exe=$(find "$fresh/unpacked" -name kv310-test.exe)
     check_version "$exe"
+    check_version "$(dirname "$exe")/kv310-check.exe"
     # The window, on a display of its own: Wine shows it as an X window with its title. The
     # prefix's desktop started above without a display: it must go first.
     "$WINESERVER" -k 2>/dev/null || true
@@ -215,6 +221,7 @@ check_installer() {
     "$WINESERVER" -w
     local installed="$fresh/drive_c/Program Files/kv310-test"
     [ -f "$installed/bin/kv310-test.exe" ] || { echo "Not installed" >&2; return 1; }
+    [ -f "$installed/bin/kv310-check.exe" ] || { echo "kv310-check.exe not installed" >&2; return 1; }
     [ ! -e "$installed/bin/kv310-test-driver.exe" ] || { echo "The test driver was installed" >&2; return 1; }
     find "$fresh/drive_c" -name 'KV310 test utility.lnk' | grep -q . ||
         { echo "No Start-menu entry" >&2; return 1; }

@@ -114,7 +114,8 @@ DeviceEvent DeviceModel::command(quint8 code)
         break;
     case KeyStatusCommand:
         event.kind = DeviceEvent::Kind::KeyStatusRequest;
-        event.reply = QByteArray(1, static_cast<char>(m_keys));
+        if (!m_muted)
+            event.reply = QByteArray(1, static_cast<char>(m_keys | m_stuckKeys));
         break;
     default:
         event.kind = DeviceEvent::Kind::UnknownCommand;

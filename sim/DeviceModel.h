@@ -53,6 +53,11 @@ public:
     void setKeys(quint8 keys) { m_keys = keys & KeyMask; }
     quint8 keys() const { return m_keys; }
 
+    // Faults to inject: no replies to key-status requests; keys that stay down whatever
+    // setKeys says.
+    void setMuted(bool muted) { m_muted = muted; }
+    void setStuckKeys(quint8 keys) { m_stuckKeys = keys & KeyMask; }
+
 private:
     static QChar glyphFor(quint8 code);
     DeviceEvent clear();
@@ -64,5 +69,7 @@ private:
     int m_cursorLine = 0;
     int m_cursorColumn = 0;
     quint8 m_keys = 0;
+    quint8 m_stuckKeys = 0;
+    bool m_muted = false;
     bool m_prefixPending = false;
 };

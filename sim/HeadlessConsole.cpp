@@ -49,15 +49,25 @@ void HeadlessConsole::runCommand(const QString &command)
         emit quitRequested();
     } else if (verb == QLatin1String("show") && words.size() == 1) {
         printScreen();
-    } else if (verb == QLatin1String("keys") && words.size() == 2) {
+    } else if ((verb == QLatin1String("keys") || verb == QLatin1String("stuck")) &&
+               words.size() == 2) {
         bool ok = false;
         const uint keys = words.at(1).toUInt(&ok, 16);
         if (!ok || keys > 0xFF) {
-            std::fprintf(stderr, "error: keys takes a hex byte, e.g. keys 05\n");
+            std::fprintf(stderr, "error: %s takes a hex byte, e.g. %s 05\n", qPrintable(verb),
+                         qPrintable(verb));
             return;
         }
-        m_simulator.setKeys(static_cast<quint8>(keys));
-        printLine(QStringLiteral("keys ") + byteHex(m_simulator.model().keys()));
+        // Answered with the bits in effect: 6 and 7 are ignored.
+        if (verb == QLatin1String("keys"))
+            m_simulator.setKeys(static_cast<quint8>(keys));
+        else
+            m_simulator.setStuckKeys(static_cast<quint8>(keys));
+        printLine(verb + QLatin1Char(' ') + byteHex(keys & DeviceModel::KeyMask));
+    } else if (verb == QLatin1String("mute") && words.size() == 2 &&
+               (words.at(1) == QLatin1String("on") || words.at(1) == QLatin1String("off"))) {
+        m_simulator.setMuted(words.at(1) == QLatin1String("on"));
+        printLine(command);
     } else {
         std::fprintf(stderr, "error: unknown command: %s\n", qPrintable(command));
     }

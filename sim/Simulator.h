@@ -16,6 +16,8 @@ public:
 
     const DeviceModel &model() const { return m_model; }
     void setKeys(quint8 keys);
+    void setMuted(bool muted) { m_model.setMuted(muted); }
+    void setStuckKeys(quint8 keys) { m_model.setStuckKeys(keys); }
 
 signals:
     void eventHandled(const DeviceEvent &event);

@@ -61,8 +61,9 @@ private slots:
         // Lines it cannot take change nothing and print nothing on standard output (their errors go
         // to standard error): the next line there answers the next good command.
         sim.takeLines();
-        for (const QByteArray &bad : {QByteArray("keys 100"), QByteArray("keys zz"),
-                                      QByteArray("press 1"), QByteArray(2000, 'k')})
+        for (const QByteArray &bad :
+             {QByteArray("keys 100"), QByteArray("keys zz"), QByteArray("press 1"),
+              QByteArray(2000, 'k'), QByteArray("mute maybe"), QByteArray("stuck 2g")})
             QVERIFY(sim.send(bad));
         QVERIFY(sim.send("keys 05"));
         QCOMPARE(sim.nextLine(8000), QByteArray("keys 05"));

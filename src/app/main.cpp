@@ -1,3 +1,4 @@
+#include "check/CheckCommandLine.h"
 #include "common/QtOptions.h"
 #include "ui/ApplicationSetup.h"
 #include "ui/MainWindow.h"
@@ -56,10 +57,12 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral(
-            "Test utility for the KV310 serial LCD with keypad. It has no options of its own:\n"
-            "without arguments it opens its window.\n%1\n\n"
+            "Test utility for the KV310 serial LCD with keypad. Apart from --check it has no\n"
+            "options of its own: without arguments it opens its window.\n%1\n\n"
             "Port 1 (com1) is the device in KV310_COM1, %2 when unset or empty.\n"
-            "Port 2 (com2) is the device in KV310_COM2, %3 when unset or empty.\n"
+            "Port 2 (com2) is the device in KV310_COM2, %3 when unset or empty.\n\n"
+            "kv310-test --check checks a unit without the window; kv310-test --check --help\n"
+            "lists its options.\n"
             "See kv310-test(1).")
             .arg(QtOptions::HelpLine, QLatin1String(DefaultPorts[0]),
                  QLatin1String(DefaultPorts[1])));
@@ -91,6 +94,8 @@ int main(int argc, char *argv[])
 #ifdef Q_OS_WIN
         answerInParentConsole();
 #endif
+        if (asksForCheck(argc, argv))
+            return runCheckCommand(argc, argv);
         if (const std::optional<int> status = answerCommandLine(argc, argv))
             return *status;
     }

@@ -18,26 +18,33 @@ struct KeyLook {
     QString caption;
 };
 
-// 0xFE 0xF0: asks the unit for its key-status byte.
-QByteArray keyStatusRequest()
-{
-    return QByteArray{} + DeviceCode::Prefix + DeviceCode::KeyStatusCode;
-}
-
-// Bit i of the status byte is key i + 1; bits 6 and 7 mean nothing.
+// How each key indicator shows a status byte.
 std::array<KeyLook, KeyCount> decodeKeyStatus(quint8 status)
 {
+    const auto down = keysDown(status);
     std::array<KeyLook, KeyCount> looks;
     for (int index = 0; index < KeyCount; ++index) {
-        const bool on = (status & (1u << index)) != 0;
         const QString digit = QString(QChar(u'1' + index));
-        looks[index] = on ? KeyLook{KeyColor::On, digit + QStringLiteral(" on")}
-                          : KeyLook{KeyColor::Off, digit + QStringLiteral(" off")};
+        looks[index] = down[index] ? KeyLook{KeyColor::On, digit + QStringLiteral(" on")}
+                                   : KeyLook{KeyColor::Off, digit + QStringLiteral(" off")};
     }
     return looks;
 }
 
 } // namespace
+
+QByteArray keyStatusRequest()
+{
+    return QByteArray{} + DeviceCode::Prefix + DeviceCode::KeyStatusCode;
+}
+
+std::array<bool, KeyCount> keysDown(quint8 status)
+{
+    std::array<bool, KeyCount> down{};
+    for (int index = 0; index < KeyCount; ++index)
+        down[index] = (status & (1u << index)) != 0;
+    return down;
+}
 
 void getKey(MSComm &port, bool &bPolling, const DeviceSender &send)
 {

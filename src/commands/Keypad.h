@@ -25,6 +25,12 @@ inline const QColor On = QColor(255, 0, 0);
 inline const QColor Off = QColor(0, 255, 0);
 } // namespace KeyColor
 
+// 0xFE 0xF0: asks the unit for its key-status byte.
+QByteArray keyStatusRequest();
+
+// Which keys a status byte shows down: bit i is key i + 1; bits 6 and 7 mean nothing.
+std::array<bool, KeyCount> keysDown(quint8 status);
+
 // Get Key: stop polling, empty the receive buffer, ask once.
 void getKey(MSComm &port, bool &bPolling, const DeviceSender &send);
 

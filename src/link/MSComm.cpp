@@ -140,7 +140,7 @@ void MSComm::setPortOpen(bool open)
     if (m_portOpen)
         throw CommError(CommErrorCode::PortInUse, tr("Port already open"));
 
-    const QString configuredPath = devicePathForPort(m_commPort);
+    const QString configuredPath = deviceName();
     QFileInfo info(configuredPath);
 #ifndef Q_OS_WIN
     if (!info.exists())
@@ -184,6 +184,18 @@ void MSComm::setCommPort(qint16 port)
     if (port != 1 && port != 2)
         throw CommError(CommErrorCode::InvalidPortNumber, tr("Invalid port number"));
     m_commPort = port;
+}
+
+void MSComm::setDeviceName(const QString &name)
+{
+    if (m_portOpen)
+        throw CommError(CommErrorCode::PortInUse, tr("Port already open"));
+    m_deviceName = name;
+}
+
+QString MSComm::deviceName() const
+{
+    return m_deviceName.isEmpty() ? devicePathForPort(m_commPort) : m_deviceName;
 }
 
 void MSComm::setSettings(const QString &settings)

@@ -32,6 +32,12 @@ public:
     qint16 CommPort() const { return m_commPort; }
     void setCommPort(qint16 port);
 
+    // A device named directly (a path, or COM5), opened in place of the one CommPort stands
+    // for; empty goes back to CommPort.
+    void setDeviceName(const QString &name);
+    // The device the next open uses, or the open port uses.
+    QString deviceName() const;
+
     // Only "<rate>,N,8,1" with a standard rate is accepted.
     void setSettings(const QString &settings);
 
@@ -41,6 +47,8 @@ public:
     void setOutput(const QByteArray &bytes);
 
     qint16 InBufferCount() const;
+    // Bytes handed to the port that have not left it yet.
+    qint64 OutBufferCount() const { return m_portOpen ? unsentOutput() : 0; }
     // Only 0 is meaningful: every waiting byte is discarded.
     void setInBufferCount(qint16 count);
 
@@ -80,6 +88,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_hangUpWatch;
     bool m_portOpen = false;
     qint16 m_commPort = 1;
+    QString m_deviceName;
     qint32 m_baudRate = 9600;
     qint16 m_rThreshold = 0;
     qint16 m_commEvent = 0;

@@ -14,19 +14,6 @@ QString settingsForRate(bool rate2400Selected)
     return rate2400Selected ? QStringLiteral("2400,N,8,1") : QStringLiteral("9600,N,8,1");
 }
 
-// What the engineer is told when the toggle fails with a code; empty for codes told nothing.
-QString connectionFailureMessage(int code, int portNumber)
-{
-    switch (code) {
-    case CommErrorCode::PortInUse:
-        return QStringLiteral("Port %1 already in use!").arg(portNumber);
-    case CommErrorCode::InvalidPortNumber:
-        return QStringLiteral("Port %1 doesn't exist!").arg(portNumber);
-    default:
-        return {};
-    }
-}
-
 // The options can be changed only while the port is closed, the commands used only while it is
 // open.
 void showPortOpen(const ConnectionControls &controls, bool open)
@@ -60,6 +47,18 @@ void openPort(MSComm &port, const ConnectionControls &controls)
 
 } // namespace
 
+QString connectionFailureMessage(int code, const QString &port)
+{
+    switch (code) {
+    case CommErrorCode::PortInUse:
+        return QStringLiteral("Port %1 already in use!").arg(port);
+    case CommErrorCode::InvalidPortNumber:
+        return QStringLiteral("Port %1 doesn't exist!").arg(port);
+    default:
+        return {};
+    }
+}
+
 void toggleConnection(MSComm &port, bool &bPolling, const ConnectionControls &controls,
                       const std::function<void(const QString &)> &showMessage)
 {
@@ -70,7 +69,8 @@ void toggleConnection(MSComm &port, bool &bPolling, const ConnectionControls &co
         else
             openPort(port, controls);
     } catch (const CommError &error) {
-        const QString message = connectionFailureMessage(error.code(), port.CommPort());
+        const QString message =
+            connectionFailureMessage(error.code(), QString::number(port.CommPort()));
         if (!message.isEmpty())
             showMessage(message);
     }

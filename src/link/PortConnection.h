@@ -33,6 +33,10 @@ inline const QString ClosedStatus = QStringLiteral("Com port closed");
 inline const QString OpenStatus = QStringLiteral("Com port open");
 } // namespace ConnectionText
 
+// What the engineer is told when opening port (a number, or a device's name) fails with code;
+// empty for codes told nothing.
+QString connectionFailureMessage(int code, const QString &port);
+
 // Opens a closed port or closes an open one, and switches the controls to match. A failure
 // ends the toggle where it happened and is told through showMessage.
 void toggleConnection(MSComm &port, bool &bPolling, const ConnectionControls &controls,
