@@ -91,8 +91,9 @@ QString hangUpReason()
 }
 
 // The Windows error codes that, on a port that was open and working, mean its device has gone:
-// what USB adapters' drivers (5, 31) and the system (21, 22, 995, 1167, 1617) report then.
-constexpr std::array<int, 7> DeviceGoneErrors{5, 21, 22, 31, 995, 1167, 1617};
+// what USB adapters' drivers (5, 31) and the system (21, 22, 995, 1167, 1617) report then, and
+// what Wine reports when the terminal behind the port hangs up (109, a broken pipe).
+constexpr std::array<int, 8> DeviceGoneErrors{5, 21, 22, 31, 109, 995, 1167, 1617};
 
 // Why a port that was in use failed, in the same words whichever way the device went. On
 // Windows QSerialPort keeps no code of a failure that it is told of asynchronously, only the
