@@ -19,11 +19,12 @@ esac
 
 benches=(bench_ripple bench_polling bench_key_latency bench_throughput bench_startup bench_memory)
 
-kv310_install
+kv310_install "${KV310_PACKAGES[@]}"
 # What is measured: the tree as it is built.
 commit=$(git describe --always --dirty 2>/dev/null || echo unknown)
-KV310_BUILD_TYPE=Release KV310_TARGETS="kv310-test kv310-sim kv310-test-driver kv310-bench-report ${benches[*]}" \
-    kv310_build build-release -DBUILD_TESTING=ON >&2
+kv310_build build-release -DBUILD_TESTING=ON -DCMAKE_BUILD_TYPE=Release \
+    --target kv310-test kv310-sim kv310-test-driver kv310-bench-report \
+    "${benches[@]}" >&2
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
 # Each benchmark writes its figures as one JSON document; one that could not measure leaves its

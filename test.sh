@@ -5,8 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/common.sh
 
-KV310_PACKAGES+=("${KV310_TEST_PACKAGES[@]}")
-kv310_install
+kv310_install "${KV310_PACKAGES[@]}" "${KV310_TEST_PACKAGES[@]}"
 export QT_QPA_PLATFORM=offscreen
 started=$SECONDS
 

@@ -25,8 +25,7 @@ fi
 # mmdebstrap reaches the Debian registry as apt does: through the mirrors of the host's own
 # sources, with the host's proxy settings.
 root_packages=("${KV310_PACKAGES[@]}" "${KV310_TEST_PACKAGES[@]}")
-KV310_PACKAGES=(mmdebstrap git)
-kv310_install
+kv310_install mmdebstrap git
 mirror_for() {
     apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Identifier: Packages' |
         awk -v want="$1" '$2 ~ want { print $1; exit }'

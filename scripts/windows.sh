@@ -8,6 +8,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
+# An unknown word must not start the whole leg, which takes half an hour on a cold cache.
+case $#:${1:-} in
+0: | 1:qt | 1:screenshot) ;;
+*)
+    { echo "usage: $0 [qt|screenshot]"; sed -n 's/^#   scripts\/windows.sh/ /p' "$0"; } >&2
+    exit 2
+    ;;
+esac
+
 QT_VERSION=6.4.2
 # Qt Serial Port 6.4.3 carries the fix for the Windows notifier's crash (QTBUG-108450) over 6.4.2.
 SERIALPORT_VERSION=6.4.3
@@ -35,7 +44,10 @@ QT_PREFIX=$QT_CACHE/qt-$QT_VERSION-mingw-$QT_KEY
 BUILD=$PWD/build-windows
 JOBS=${KV310_JOBS:-2}
 
-KV310_PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 ninja-build dpkg-dev xz-utils unzip x11-utils nsis)
+# The cross-compiler, Wine, Qt's build tools, the installer's compiler, and a virtual display
+# (with xwininfo to see a window on it).
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 ninja-build dpkg-dev xz-utils unzip nsis
+    xvfb xauth x11-utils)
 
 # apt-get source with deb-src lines made from the host's own deb lines, in a private apt
 # configuration: the system's sources stay as they are.
@@ -126,18 +138,37 @@ build_windows() {
     ls -l "$BUILD"/kv310-test-*-win64.zip
 }
 
-wine_env() {
+# Makes the prefix in DIR the current one, creating it when new.
+start_prefix() {
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        "$WINE" wineboot -i >/dev/null 2>&1 || true
+        "$WINESERVER" -w
+    fi
+}
+
+# Ends the current prefix's wineserver, and whatever still runs in the prefix.
+stop_wineserver() {
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w
+}
+
+# Runs a command with the environment that scripts/wine-driver.sh reads, for the Windows program
+# named first; with_windows_driver, with the Windows test driver in place of the Linux one.
+with_windows_program() {
+    local program=$1
+    shift
+    KV310_WINE="$WINE" KV310_WINE_PORTS="$BUILD/wine/ports" KV310_WINE_DRIVER="$BUILD/stage/bin/$program" "$@"
+}
+with_windows_driver() {
+    KV310_TEST_DRIVER="$PWD/scripts/wine-driver.sh" with_windows_program kv310-test-driver.exe "$@"
 }
 
 # A private prefix whose COM1 and COM2 lead to links that the tests point at their lines.
 make_prefix() {
     local prefix=$BUILD/wine/prefix ports=$BUILD/wine/ports
     mkdir -p "$ports"
-    wine_env "$prefix"
-    if [ ! -f "$prefix/system.reg" ]; then
-        "$WINE" wineboot -i >/dev/null 2>&1 || true
-    fi
+    start_prefix "$prefix"
     for port in 1 2; do
         "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$port" /t REG_SZ /d "$ports/com$port" /f >/dev/null 2>&1
     done
@@ -145,8 +176,7 @@ make_prefix() {
     # terminal, and lists its objects when one hangs up: that goes nowhere. It opens the devices
     # too: as root it runs without CAP_SYS_ADMIN, which would let it into a terminal that another
     # program holds exclusively, where an ordinary user is kept out.
-    "$WINESERVER" -k 2>/dev/null || true
-    "$WINESERVER" -w
+    stop_wineserver
     local server=("$WINESERVER" -p)
     [ "$(id -u)" -ne 0 ] || server=(setpriv --bounding-set -sys_admin --inh-caps -sys_admin "${server[@]}")
     "${server[@]}" 2>/dev/null
@@ -154,25 +184,24 @@ make_prefix() {
 
 run_tests() {
     echo "== Tests under Wine"
-    KV310_TARGETS="tst_end_to_end tst_check kv310-sim" kv310_build "$BUILD/host" -DBUILD_TESTING=ON
+    kv310_build "$BUILD/host" -DBUILD_TESTING=ON --target tst_end_to_end tst_check kv310-sim
     make_prefix
-    QT_QPA_PLATFORM=offscreen \
-        KV310_TEST_DRIVER="$PWD/scripts/wine-driver.sh" KV310_WINE="$WINE" \
-        KV310_WINE_PORTS="$BUILD/wine/ports" KV310_WINE_DRIVER="$BUILD/stage/bin/kv310-test-driver.exe" \
-        "$BUILD/host/bin/tst_end_to_end"
+    QT_QPA_PLATFORM=offscreen with_windows_driver "$BUILD/host/bin/tst_end_to_end"
     # The check's console program, through the same COM1 mapping.
-    QT_QPA_PLATFORM=offscreen \
-        KV310_TEST_CHECK="$PWD/scripts/wine-driver.sh" KV310_WINE="$WINE" \
-        KV310_WINE_PORTS="$BUILD/wine/ports" KV310_WINE_DRIVER="$BUILD/stage/bin/kv310-check.exe" \
-        "$BUILD/host/bin/tst_check"
-    "$WINESERVER" -k 2>/dev/null || true
+    QT_QPA_PLATFORM=offscreen KV310_TEST_CHECK="$PWD/scripts/wine-driver.sh" \
+        with_windows_program kv310-check.exe "$BUILD/host/bin/tst_check"
+    stop_wineserver
 }
 
+# The version the packages carry, from CPack's configuration of the build.
 check_version() {
-    local version
+    local version expected
+    expected=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$BUILD/CPackConfig.cmake")
     version=$("$WINE" "$1" --version | tr -d '\r')
-    [ "$version" = "kv310-test $(sed -n 's/^project(kv310-test VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ] ||
-        { echo "--version answered '$version'" >&2; return 1; }
+    if [ -z "$expected" ] || [ "$version" != "kv310-test $expected" ]; then
+        echo "--version answered '$version', not 'kv310-test $expected'" >&2
+        return 1
+    fi
     echo "$version"
 }
 
@@ -182,9 +211,7 @@ check_zip() {
     local fresh=$BUILD/wine/fresh
     rm -rf "$fresh"
     mkdir -p "$fresh/unpacked"
-    wine_env "$fresh/prefix"
-    "$WINE" wineboot -i >/dev/null 2>&1 || true
-    "$WINESERVER" -w
+    start_prefix "$fresh/prefix"
     unzip -q "$BUILD"/kv310-test-*-win64.zip -d "$fresh/unpacked"
     local exe
     exe=$(find "$fresh/unpacked" -name kv310-test.exe)
@@ -192,8 +219,7 @@ check_zip() {
     check_version "$(dirname "$exe")/kv310-check.exe"
     # The window, on a display of its own: Wine shows it as an X window with its title. The
     # prefix's desktop started above without a display: it must go first.
-    "$WINESERVER" -k 2>/dev/null || true
-    "$WINESERVER" -w
+    stop_wineserver
     xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         "$0" "$1" & program=$!
         for _ in $(seq 120); do
@@ -204,7 +230,7 @@ check_zip() {
         kill $program; exit 1' "$WINE" "$exe" ||
         { echo "The window did not open" >&2; return 1; }
     echo "The window opened"
-    "$WINESERVER" -k 2>/dev/null || true
+    stop_wineserver
 }
 
 # The installer: silent install into a fresh prefix, its Start-menu entry, and a clean uninstall.
@@ -214,9 +240,7 @@ check_installer() {
     local installer fresh=$BUILD/wine/installer
     installer=$(ls "$BUILD"/kv310-test-*-win64.exe)
     rm -rf "$fresh"
-    wine_env "$fresh"
-    "$WINE" wineboot -i >/dev/null 2>&1 || true
-    "$WINESERVER" -w
+    start_prefix "$fresh"
     "$WINE" "$installer" /S
     "$WINESERVER" -w
     local installed="$fresh/drive_c/Program Files/kv310-test"
@@ -237,29 +261,28 @@ check_installer() {
         { echo "The Start-menu entry stayed" >&2; return 1; }
     ! grep -q 'kv310-test' "$fresh/system.reg" || { echo "Left in the registry" >&2; return 1; }
     echo "Installed, started and uninstalled"
-    "$WINESERVER" -k 2>/dev/null || true
+    stop_wineserver
 }
 
 # The README's screenshot of the Windows build under Wine, beside the simulated unit.
 screenshot() {
-    KV310_PACKAGES+=(xdotool imagemagick)
-    kv310_install
+    kv310_install xdotool imagemagick
     make_prefix
-    KV310_TEST_DRIVER="$PWD/scripts/wine-driver.sh" KV310_WINE="$WINE" \
-        KV310_WINE_PORTS="$BUILD/wine/ports" KV310_WINE_DRIVER="$BUILD/stage/bin/kv310-test-driver.exe" \
-        xvfb-run -a -s "-screen 0 1024x768x24" scripts/readme-screenshot.sh "$BUILD/host/bin" docs/screenshot-windows.png
-    "$WINESERVER" -k 2>/dev/null || true
+    with_windows_driver xvfb-run -a -s "-screen 0 1024x768x24" \
+        scripts/readme-screenshot.sh "$BUILD/host/bin" docs/screenshot-windows.png
+    stop_wineserver
 }
 
-kv310_install
+kv310_install "${KV310_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
 build_qt
 [ "${1:-}" = qt ] && exit 0
 WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
 WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 started=$SECONDS
-case ${1:-} in
-screenshot) screenshot; exit 0 ;;
-esac
+if [ "${1:-}" = screenshot ]; then
+    screenshot
+    exit 0
+fi
 build_windows
 run_tests
 check_zip

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Starts the Windows build of the test driver under Wine in place of the Linux one, for the
 # end-to-end test (KV310_TEST_DRIVER). The devices in KV310_COM1 and KV310_COM2 become COM1 and
-# COM2: the prefix's registry maps those to two links here, pointed at the devices before each
-# start; the Windows program itself sees its default ports.
+# COM2: the prefix's registry maps those to two links here, pointed at the devices' names before
+# each start; the Windows program itself sees its default ports.
 set -euo pipefail
 : "${KV310_WINE_PORTS:?the folder of the links COM1 and COM2 lead to}"
 : "${KV310_WINE_DRIVER:?the Windows test driver}"
@@ -10,7 +10,9 @@ for port in 1 2; do
     variable=KV310_COM$port
     device=${!variable:-}
     if [ -n "$device" ]; then
-        ln -sfn "$(readlink -f "$device" || echo "$device")" "$KV310_WINE_PORTS/com$port"
+        # Absolute, but a link is not followed: a test may point it elsewhere while the program
+        # runs, as a USB adapter plugged in again comes back at the same name.
+        ln -sfn "$(realpath --no-symlinks "$device")" "$KV310_WINE_PORTS/com$port"
     else
         rm -f "$KV310_WINE_PORTS/com$port"
     fi

@@ -90,6 +90,25 @@ QString hangUpReason()
     return MSComm::tr("The device is no longer connected");
 }
 
+// The Windows error codes that, on a port that was open and working, mean its device has gone:
+// what USB adapters' drivers (5, 31) and the system (21, 22, 995, 1167, 1617) report then, and
+// what Wine reports when the terminal behind the port hangs up (109, a broken pipe).
+constexpr std::array<int, 8> DeviceGoneErrors{5, 21, 22, 31, 109, 995, 1167, 1617};
+
+// Why a port that was in use failed, in the same words whichever way the device went. On
+// Windows QSerialPort keeps no code of a failure that it is told of asynchronously, only the
+// system's text for it: the code is found by that text.
+QString failureReason(const QSerialPort &serial)
+{
+    const QString reason = serial.errorString();
+#ifdef Q_OS_WIN
+    if (std::any_of(DeviceGoneErrors.begin(), DeviceGoneErrors.end(),
+                    [&reason](int code) { return reason == qt_error_string(code); }))
+        return hangUpReason();
+#endif
+    return reason;
+}
+
 // True once the device has hung up or its handle is no longer usable.
 bool lineHasGone(PortHandle handle)
 {
@@ -237,7 +256,7 @@ void MSComm::setOutput(const QByteArray &bytes)
     if (bytes.isEmpty())
         return;
     if (m_serial.write(bytes) != bytes.size()) {
-        fail(m_serial.errorString());
+        fail(failureReason(m_serial));
         throw CommError(CommErrorCode::WriteFailed, m_failure);
     }
     // Hand the bytes to the driver now, as far as it takes them; the rest drains in the
@@ -331,12 +350,13 @@ void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
         });
         return;
     }
-    if (readFailed)
+    const QString reason = failureReason(m_serial);
+    if (readFailed || reason == hangUpReason())
         fail(hangUpReason());
     else if (error == QSerialPort::WriteError)
-        fail(m_serial.errorString());
+        fail(reason);
     else
-        m_failure = m_serial.errorString();
+        m_failure = reason;
 }
 
 void MSComm::onHangUp()

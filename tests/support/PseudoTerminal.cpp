@@ -16,6 +16,8 @@ static bool ready(int fd, short events, int timeoutMs)
 
 PtyPair::PtyPair() : m_master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK))
 {
+    // A child process must not hold the line open: closing the master must hang it up.
+    ::fcntl(masterFd(), F_SETFD, FD_CLOEXEC);
     if (grantpt(masterFd()) == 0 && unlockpt(masterFd()) == 0)
         m_slavePath = QString::fromLocal8Bit(ptsname(masterFd()));
 }
