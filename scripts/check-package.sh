@@ -128,16 +128,12 @@ window_size() {
     kill $!
     echo "${size##* }"
 }
-if command -v xvfb-run >/dev/null && command -v xwininfo >/dev/null; then
-    utility=$root/usr/bin/kv310-test
-    sizes=$(xvfb-run -a bash -c "$(declare -f window_size); window_size $utility -platform xcb -qwindowgeometry +40+50;
-                                 window_size $utility -platform xcb -qwindowgeometry 100x100+40+50")
-    mapfile -t found <<<"$sizes"
-    [[ -n ${found[0]} && ${found[0]} == "${found[1]:-}" ]] ||
-        fail "kv310-test -qwindowgeometry: ${found[0]} without a size, ${found[1]:-} with 100x100"
-else
-    echo "kv310-test -qwindowgeometry not checked: needs xvfb-run and xwininfo (x11-utils)"
-fi
+utility=$root/usr/bin/kv310-test
+sizes=$(xvfb-run -a bash -c "$(declare -f window_size); window_size $utility -platform xcb -qwindowgeometry +40+50;
+                             window_size $utility -platform xcb -qwindowgeometry 100x100+40+50")
+mapfile -t found <<<"$sizes"
+[[ -n ${found[0]} && ${found[0]} == "${found[1]:-}" ]] ||
+    fail "kv310-test -qwindowgeometry: ${found[0]} without a size, ${found[1]:-} with 100x100"
 no_display "$root/usr/bin/kv310-test" --help | grep -q 'KV310_COM1.*/dev/ttyS0' ||
     fail "kv310-test --help does not tell KV310_COM1 and its default"
 
