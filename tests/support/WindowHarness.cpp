@@ -2,18 +2,6 @@
 
 #include <QDeadlineTimer>
 
-ModalWatcher::ModalWatcher()
-    : m_watcher([this](QMessageBox &box) {
-          SeenMessage seen{box.windowTitle(), box.text(), box.icon(), {}};
-          for (const QAbstractButton *button : box.buttons())
-              seen.buttons.append(button->text());
-          messages.append(seen);
-          // Once its own event loop runs.
-          QTimer::singleShot(0, &box, [&box] { box.done(QMessageBox::Ok); });
-      })
-{
-}
-
 Deadline::Deadline(const char *what, int ms)
 {
     m_timer.setSingleShot(true);
@@ -41,12 +29,6 @@ QString logMismatch(const QString &log, const QByteArray &wire)
     return QStringLiteral("log ...%1\nline ...%2").arg(log.right(90), echo.right(90));
 }
 
-WindowHarness::WindowHarness()
-{
-    m_window = std::make_unique<MainWindow>();
-    m_window->show();
-}
-
 bool WindowHarness::click(const QString &name)
 {
     auto *button = control(name);
@@ -60,10 +42,10 @@ bool WindowHarness::click(const QString &name)
 
 QByteArray WindowHarness::wire(qsizetype count)
 {
-    QByteArray bytes = m_line->readWaiting();
+    QByteArray bytes = m_line.readWaiting();
     for (const QDeadlineTimer deadline(10000); bytes.size() < count && !deadline.hasExpired();) {
         QTest::qWait(2);
-        bytes += m_line->readWaiting();
+        bytes += m_line.readWaiting();
     }
     return bytes;
 }
@@ -71,6 +53,7 @@ QByteArray WindowHarness::wire(qsizetype count)
 void WindowTestCase::init()
 {
     m_harness = std::make_unique<WindowHarness>();
+    m_harness->window().show();
     m_harness->window().activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&m_harness->window()));
 }

@@ -28,14 +28,15 @@ struct SeenMessage {
 };
 
 // Closes every message box as soon as it shows, remembering what it said.
-class ModalWatcher
-{
-public:
-    ModalWatcher();
+struct ModalWatcher {
     QList<SeenMessage> messages;
-
-private:
-    MessageBoxWatcher m_watcher;
+    const MessageBoxWatcher watcher{[this](QMessageBox &box) {
+        messages.append({box.windowTitle(), box.text(), box.icon(), {}});
+        for (const QAbstractButton *button : box.buttons())
+            messages.last().buttons.append(button->text());
+        // Once its own event loop runs.
+        QTimer::singleShot(0, &box, [&box] { box.done(QMessageBox::Ok); });
+    }};
 };
 
 // An environment variable set for as long as this lives, and unset after, however the test ends.
@@ -86,15 +87,13 @@ QString logMismatch(const QString &log, const QByteArray &wire);
 class WindowHarness
 {
 public:
-    WindowHarness();
-
-    MainWindow &window() { return *m_window; }
-    PtyPair &line() { return *m_line; }
+    MainWindow &window() { return m_window; }
+    PtyPair &line() { return m_line; }
     ModalWatcher &modals() { return m_modals; }
 
     template <typename Control = QAbstractButton> Control *control(const QString &name) const
     {
-        return m_window->findChild<Control *>(name);
+        return m_window.findChild<Control *>(name);
     }
     MSComm &port() const { return *control<MSComm>(QStringLiteral("MSComm1")); }
     QString logText() const
@@ -112,15 +111,15 @@ public:
     QByteArray wire(qsizetype count);
 
 private:
-    std::unique_ptr<PtyPair> m_line = std::make_unique<PtyPair>();
-    const ScopedEnv m_com1{"KV310_COM1", m_line->slavePath()};
+    PtyPair m_line;
+    const ScopedEnv m_com1{"KV310_COM1", m_line.slavePath()};
     // Closes the window's boxes until the window is gone.
     ModalWatcher m_modals;
-    std::unique_ptr<MainWindow> m_window;
+    MainWindow m_window;
 };
 
 // The fixture of every test of the window: a harness of its own for each test function, its
-// window active.
+// window shown and active.
 class WindowTestCase : public QObject
 {
     Q_OBJECT
