@@ -10,13 +10,16 @@ Deadline::Deadline(const char *what, int ms)
     m_timer.start(ms);
 }
 
-WriteRecorder::WriteRecorder(MSComm &port)
+LineTap::LineTap(PtyPair &line, qsizetype count, const std::function<void()> &then)
+    : m_notifier(line.masterFd(), QSocketNotifier::Read)
 {
-    QObject::connect(&port, &MSComm::outputWritten, &m_context, [this](const QByteArray &bytes) {
-        writes.append(bytes);
-        if (wrote)
-            wrote();
-    });
+    QObject::connect(&m_notifier, &QSocketNotifier::activated, &m_notifier,
+                     [this, &line, count, then] {
+                         const bool wasShort = bytes.size() < count;
+                         bytes += line.readWaiting();
+                         if (wasShort && bytes.size() >= count)
+                             then();
+                     });
 }
 
 QString logMismatch(const QString &log, const QByteArray &wire)

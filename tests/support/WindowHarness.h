@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 
@@ -65,16 +66,16 @@ private:
     QTimer m_timer;
 };
 
-// Every write the port makes while this lives, in order; after each, wrote runs if set.
-class WriteRecorder
+// Reads what reaches the line whenever events run, while this lives; once count bytes have
+// come, runs then.
+class LineTap
 {
 public:
-    explicit WriteRecorder(MSComm &port);
-    QList<QByteArray> writes;
-    std::function<void()> wrote;
+    LineTap(PtyPair &line, qsizetype count, const std::function<void()> &then);
+    QByteArray bytes;
 
 private:
-    QObject m_context;
+    QSocketNotifier m_notifier;
 };
 
 // Empty when the sent-data log is the end of the hex echo of wire, everything that reached the
