@@ -20,21 +20,21 @@
 
 #include <memory>
 
-// What a modal message box showed before the watcher closed it.
+// What a modal message box showed before the watcher closed it: its text, and its title, icon
+// and buttons, e.g. "KV310, icon 0, OK".
 struct SeenMessage {
-    QString title;
     QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QList<QString> buttons;
+    QString frame;
 };
 
 // Closes every message box as soon as it shows, remembering what it said.
 struct ModalWatcher {
     QList<SeenMessage> messages;
     const MessageBoxWatcher watcher{[this](QMessageBox &box) {
-        messages.append({box.windowTitle(), box.text(), box.icon(), {}});
+        QStringList frame{box.windowTitle(), "icon " + QString::number(box.icon())};
         for (const QAbstractButton *button : box.buttons())
-            messages.last().buttons.append(button->text());
+            frame << button->text().remove('&');
+        messages.append({box.text(), frame.join(", ")});
         // Once its own event loop runs.
         QTimer::singleShot(0, &box, [&box] { box.done(QMessageBox::Ok); });
     }};
