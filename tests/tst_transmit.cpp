@@ -75,8 +75,8 @@ private slots:
         QCOMPARE(logMismatch(log, wire).isEmpty(), matches);
     }
 
-    // Clicked while polling runs: polling stops, and each command is one write that the log
-    // echoes exactly.
+    // Clicked while polling runs: polling stops, and each command reaches the line whole and the
+    // log echoes it exactly.
     void command_data()
     {
         QTest::addColumn<QString>("button");
@@ -135,8 +135,8 @@ private slots:
                     harness.control<QAbstractButton>(button)->text() + " failed: "));
     }
 
-    // More than a 16-bit count could hold, sent in one write while the window keeps running,
-    // and a command clicked while the line is still full follows it.
+    // More than a 16-bit count could hold, sent while the window keeps running, and a command
+    // clicked while the line is still full follows it.
     void longTextDrainsWhileWindowRuns()
     {
         WindowHarness &harness = *m_harness;
