@@ -9,8 +9,25 @@
 #include <QTest>
 
 #include <algorithm>
-#include <fstream>
-#include <unistd.h>
+#include <ctime>
+
+// One run of the check: how it starts, what the unit and the operator do, and how it ends.
+struct CheckRow {
+    QString port;    // sim: --port 1 at the unit; path: the device named; missing: no such device
+    QString options; // apart by spaces
+    QByteArray fault;
+    QByteArray answer;  // to the display's question; empty: end of input
+    QByteArray presses; // the key pressed at each prompt, in turn
+    QByteArray then;    // at the next prompt: kill the unit, or SIGTERM
+    int status;
+    QString says;      // the last line starts with it
+    int passed;        // steps passed (or not judged) before the rest
+    QString detail;    // of the failed step
+    int maxMs = 10000; // the bounds from the last action to the end
+    int minMs = 0;
+    bool underWine = false;
+};
+Q_DECLARE_METATYPE(CheckRow)
 
 // kv310-test --check as a child process against the simulated unit, with faults injected and an
 // operator played from here. KV310_TEST_CHECK, when set, runs another build of the check in its
@@ -22,71 +39,33 @@ class CheckTest : public QObject
 private slots:
     void check_data()
     {
-        QTest::addColumn<QString>("port"); // sim: --port 1 at the unit; path: the device named
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QByteArray>("fault");
-        QTest::addColumn<QByteArray>("answer");  // to the display's question; empty: end of input
-        QTest::addColumn<QByteArray>("presses"); // the key pressed at each prompt, in turn
-        QTest::addColumn<QByteArray>("then");    // at the next prompt: kill the unit, or SIGTERM
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("says");   // the last line starts with it
-        QTest::addColumn<int>("passed");     // steps passed (or not judged) before the rest
-        QTest::addColumn<QString>("detail"); // of the failed step
-        QTest::addColumn<int>("minMs");      // the bounds from the last action to the end
-        QTest::addColumn<int>("maxMs");
-        QTest::addColumn<bool>("underWine");
-        const QStringList none;
-        const QByteArray nothing;
-        QTest::newRow("good unit")
-            << "sim" << none << nothing << QByteArray("y") << QByteArray("123456") << nothing << 0
-            << "PASS" << 9 << QString() << 0 << 10000 << true;
-        QTest::newRow("stuck key")
-            << "sim" << none << QByteArray("stuck 04") << nothing << nothing << nothing << 1
-            << "FAIL rest" << 1 << "key 3 is down before any was pressed" << 0 << 10000 << false;
-        QTest::newRow("crossed key")
-            << "sim" << none << nothing << QByteArray("y") << QByteArray("15") << nothing << 1
-            << "FAIL key 2" << 4 << "key 5 went down" << 0 << 10000 << false;
-        QTest::newRow("dead key") << "path" << QStringList{"--key-timeout", "2"} << nothing
-                                  << QByteArray("y") << QByteArray("123") << nothing << 1
-                                  << "FAIL key 4" << 6 << "key 4 not seen within 2 s" << 2000
-                                  << 3000 << false;
-        QTest::newRow("no reply") << "sim" << none << QByteArray("mute on") << nothing << nothing
-                                  << nothing << 1 << "FAIL reply" << 0 << "no reply" << 0 << 2000
-                                  << false;
-        QTest::newRow("display judged wrong")
-            << "sim" << none << nothing << QByteArray("n") << nothing << nothing << 1
-            << "FAIL display" << 2 << "the operator saw otherwise" << 0 << 10000 << false;
-        QTest::newRow("display not confirmed, no input")
-            << "path" << QStringList{"--no-confirm"} << nothing << nothing << QByteArray("123456")
-            << nothing << 0 << "PASS" << 9 << QString() << 0 << 10000 << false;
-        QTest::newRow("missing port")
-            << "missing" << none << nothing << nothing << nothing << nothing << 3
-            << "Port 1 doesn't exist!" << 0 << QString() << 0 << 60000 << true;
-        QTest::newRow("bad rate") << "sim" << QStringList{"--rate", "1234"} << nothing << nothing
-                                  << nothing << nothing << 2 << QString() << 0 << QString() << 0
-                                  << 10000 << false;
-        QTest::newRow("unit gone")
-            << "sim" << none << nothing << QByteArray("y") << QByteArray("12") << QByteArray("kill")
-            << 1 << "FAIL key 3" << 5 << "The device is no longer connected" << 0 << 2000 << false;
-        QTest::newRow("SIGTERM") << "sim" << none << nothing << QByteArray("y") << QByteArray("1")
-                                 << QByteArray("term") << 143 << "ABORTED" << 4 << QString() << 0
-                                 << 2000 << false;
+        QTest::addColumn<CheckRow>("row");
+        const auto row = [](const char *name, const CheckRow &row) {
+            QTest::newRow(name) << row;
+        };
+        row("good unit", {"sim", "", "", "y", "123456", "", 0, "PASS", 9, "", 10000, 0, true});
+        row("stuck key", {"sim", "", "stuck 04", "", "", "", 1, "FAIL rest", 1,
+                          "key 3 is down before any was pressed"});
+        row("crossed key", {"sim", "", "", "y", "15", "", 1, "FAIL key 2", 4, "key 5 went down"});
+        row("dead key", {"path", "--key-timeout 2", "", "y", "123", "", 1, "FAIL key 4", 6,
+                         "key 4 not seen within 2 s", 3000, 2000});
+        row("no reply", {"sim", "", "mute on", "", "", "", 1, "FAIL reply", 0, "no reply", 2000});
+        row("display judged wrong",
+            {"sim", "", "", "n", "", "", 1, "FAIL display", 2, "the operator saw otherwise"});
+        row("display not confirmed, no input",
+            {"path", "--no-confirm", "", "", "123456", "", 0, "PASS", 9, ""});
+        row("missing port",
+            {"missing", "", "", "", "", "", 3, "Port 1 doesn't exist!", 0, "", 60000, 0, true});
+        row("bad rate", {"sim", "--rate 1234", "", "", "", "", 2, "", 0, ""});
+        row("unit gone", {"sim", "", "", "y", "12", "kill", 1, "FAIL key 3", 5,
+                          "The device is no longer connected", 2000});
+        row("SIGTERM", {"sim", "", "", "y", "1", "term", 143, "ABORTED", 4, "", 2000});
     }
     void check()
     {
-        QFETCH(QString, port);
-        QFETCH(QStringList, options);
-        QFETCH(QByteArray, fault);
-        QFETCH(QByteArray, answer);
-        QFETCH(QByteArray, presses);
-        QFETCH(QByteArray, then);
-        QFETCH(int, status);
-        QFETCH(QString, says);
-        QFETCH(int, passed);
-        QFETCH(QString, detail);
-        QFETCH(int, minMs);
-        QFETCH(int, maxMs);
-        QFETCH(bool, underWine);
+        QFETCH(CheckRow, row);
+        const auto &[port, options, fault, answer, presses, then, status, says, passed, detail,
+                     maxMs, minMs, underWine] = row;
         const QString wrapper = qEnvironmentVariable("KV310_TEST_CHECK");
         if (!wrapper.isEmpty() && !underWine)
             QSKIP("native only");
@@ -99,13 +78,21 @@ private slots:
         const QString report = scratch.filePath(QStringLiteral("report.jsonl"));
         const QString com1 =
             port == QLatin1String("missing") ? scratch.filePath("no-such-port") : sim.portPath();
+        const QString given = port == QLatin1String("path") ? com1 : QStringLiteral("1");
         // env becomes the check, so that the signal reaches it; Wine is not given -platform.
-        QStringList arguments{"-u", "QT_QPA_PLATFORM", "KV310_COM1=" + com1};
-        arguments << (wrapper.isEmpty() ? QStringLiteral(KV310_TEST_PATH) : wrapper) << "--check"
-                  << "--port" << (port == QLatin1String("path") ? com1 : QStringLiteral("1"))
-                  << "--unit"
-                  << "SN 0001"
-                  << "--report" << report << options;
+        const QStringList arguments =
+            QStringList{"-u",
+                        "QT_QPA_PLATFORM",
+                        "KV310_COM1=" + com1,
+                        wrapper.isEmpty() ? QStringLiteral(KV310_TEST_PATH) : wrapper,
+                        "--check",
+                        "--port",
+                        given,
+                        "--unit",
+                        "SN 0001",
+                        "--report",
+                        report} +
+            options.split(' ', Qt::SkipEmptyParts);
         LineProcess check(QStringLiteral("env"), arguments);
         QElapsedTimer sinceAction;
         sinceAction.start();
@@ -155,18 +142,15 @@ private slots:
         QCOMPARE(record.keys(), QStringList({"device", "finished", "port", "rate", "started",
                                              "steps", "tool", "unit", "verdict", "version"}));
         QCOMPARE(record["unit"].toString(), QStringLiteral("SN 0001"));
-        const QString given = port == QLatin1String("path") ? com1 : QStringLiteral("1");
         QCOMPARE(record["port"].toString(), given);
         if (wrapper.isEmpty())
             QCOMPARE(record["device"].toString(), com1);
         QCOMPARE(record["rate"].toInt(), 2400);
         QVERIFY(QDateTime::fromString(record["finished"].toString(), Qt::ISODateWithMs) >=
                 QDateTime::fromString(record["started"].toString(), Qt::ISODateWithMs));
-        const QString verdict = status == 0   ? "pass"
-                                : status == 1 ? "fail"
-                                : status == 3 ? "error"
-                                              : "aborted";
-        QCOMPARE(record["verdict"].toString(), verdict);
+        const QHash<int, QString> verdicts{
+            {0, "pass"}, {1, "fail"}, {3, "error"}, {143, "aborted"}};
+        QCOMPARE(record["verdict"].toString(), verdicts.value(status));
         const QJsonArray steps = record["steps"].toArray();
         QCOMPARE(steps.size(), 9);
         // Up to the failed step all pass, after it all are skipped.
@@ -183,47 +167,29 @@ private slots:
         }
     }
 
-    void cleanupTestCase()
-    {
-        if (m_latencies.empty())
-            return;
-        std::sort(m_latencies.begin(), m_latencies.end());
-        qInfo(
-            "key seen after the unit reports it: median %lld ms, largest %lld ms over %zu presses",
-            m_latencies[m_latencies.size() / 2], m_latencies.back(), m_latencies.size());
-    }
-
 private:
-    // Presses key down for about 300 ms; when it is the one asked for, times how soon the check
-    // sees it.
-    void press(Sim &sim, LineProcess &check, int asked, int key)
+    // Presses key down for about 300 ms; when it is the one asked for, the check must see it.
+    static void press(Sim &sim, LineProcess &check, int asked, int key)
     {
         const QByteArray keys = QByteArray::number(1 << (key - 1), 16).rightJustified(2, '0');
         QVERIFY(sim.send("keys " + keys, "keys " + keys));
         QElapsedTimer held;
         held.start();
-        if (key == asked) {
+        if (key == asked)
             QVERIFY(check.waitForLine("Key " + QByteArray::number(key) + " down", 5000));
-            m_latencies.push_back(held.elapsed());
-        }
         QTest::qWait(int(std::max<qint64>(0, 300 - held.elapsed())));
         QVERIFY(sim.send("keys 00", "keys 00"));
     }
 
-    // The processor time a process has used so far, from /proc.
+    // The processor time a process has used so far.
     static double processorSeconds(qint64 pid)
     {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string field;
-        double ticks = 0;
-        for (int index = 1; index <= 15 && stat >> field; ++index) {
-            if (index >= 14)
-                ticks += std::stod(field);
-        }
-        return ticks / double(::sysconf(_SC_CLK_TCK));
+        clockid_t clock{};
+        timespec used{};
+        if (clock_getcpuclockid(pid_t(pid), &clock) != 0 || clock_gettime(clock, &used) != 0)
+            return 0;
+        return double(used.tv_sec) + double(used.tv_nsec) / 1e9;
     }
-
-    std::vector<qint64> m_latencies;
 };
 
 QTEST_GUILESS_MAIN(CheckTest)

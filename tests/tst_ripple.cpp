@@ -14,22 +14,19 @@ private slots:
         WindowHarness &harness = *m_harness;
         QVERIFY(harness.openPort());
         QVERIFY(harness.click("cmdPollKey"));
-        WriteRecorder recorder(harness.port());
-        recorder.wrote = [&] {
-            if (recorder.writes.size() == 5)
-                QTimer::singleShot(0, &harness.window(),
-                                   [&harness] { harness.click("cmdRipple"); });
-        };
+        // The request, then a ripple's clear and first four characters.
+        const LineTap tap(harness.line(), 7, [&harness] {
+            QTimer::singleShot(0, &harness.window(), [&harness] { harness.click("cmdRipple"); });
+        });
         QElapsedTimer clock;
         clock.start();
         QVERIFY(harness.click("cmdRipple"));
         const qint64 elapsed = clock.elapsed();
 
         const QList<QByteArray> ripple = Wire::rippleWrites();
-        const QList<QByteArray> expected = ripple.mid(0, 5) + ripple + ripple.mid(5);
-        QCOMPARE(recorder.writes, expected);
-        const QByteArray wire = Wire::KeyRequest + expected.join();
-        QCOMPARE(harness.wire(wire.size()), wire);
+        const QByteArray wire =
+            Wire::KeyRequest + (ripple.mid(0, 5) + ripple + ripple.mid(5)).join();
+        QTRY_COMPARE(tap.bytes, wire);
         QCOMPARE(logMismatch(harness.logText(), wire), QString());
         QVERIFY(!harness.control<QTimer>("tmrPoll")->isActive());
         QVERIFY(harness.modals().messages.isEmpty());
@@ -49,13 +46,12 @@ private slots:
         QFETCH(bool, closed);
         WindowHarness &harness = *m_harness;
         QVERIFY(harness.openPort());
-        WriteRecorder recorder(harness.port());
-        recorder.wrote = [&] {
-            if (recorder.writes.size() == 5)
-                QTimer::singleShot(0, &harness.window(), [&harness, closed] {
-                    closed ? void(harness.window().close()) : QCoreApplication::exit(0);
-                });
-        };
+        // A ripple's clear and first four characters.
+        const LineTap tap(harness.line(), 5, [&harness, closed] {
+            QTimer::singleShot(0, &harness.window(), [&harness, closed] {
+                closed ? void(harness.window().close()) : QCoreApplication::exit(0);
+            });
+        });
         if (closed) {
             // Without an event loop of its own to end, only the window can end the pause.
             QVERIFY(harness.click("cmdRipple"));
@@ -64,7 +60,8 @@ private slots:
             QTimer::singleShot(0, &harness.window(), [&harness] { harness.click("cmdRipple"); });
             QCOMPARE(QCoreApplication::exec(), 0);
         }
-        QCOMPARE(harness.wire(5), Wire::rippleWrites().mid(0, 5).join());
+        // Whatever the ripple wrote has reached the line by now.
+        QCOMPARE(tap.bytes + harness.line().readWaiting(), Wire::rippleWrites().mid(0, 5).join());
     }
 };
 

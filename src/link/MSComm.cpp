@@ -265,7 +265,6 @@ void MSComm::setOutput(const QByteArray &bytes)
     // A device that vanished is only noticed by this write: it must not pass for sent.
     if (!m_failure.isEmpty())
         throw CommError(CommErrorCode::WriteFailed, m_failure);
-    emit outputWritten(bytes);
 }
 
 qint16 MSComm::InBufferCount() const

@@ -64,9 +64,6 @@ public:
 signals:
     // Raised on the owner's thread whenever received bytes are waiting (threshold 1 or more).
     void OnComm();
-    // Each successful write of setOutput, as one unit; a pseudo-terminal cannot show where one
-    // write ends, so tests watch this.
-    void outputWritten(const QByteArray &bytes);
     // The last count bytes handed to the port never reached the device: the port was closed,
     // or the device went, before they left. A write that fails counts its own bytes too.
     void outputDropped(qint64 count);

@@ -45,39 +45,37 @@ public:
 private:
     void run(const QString &line)
     {
-        const QString command = line.section(QLatin1Char(' '), 0, 0);
-        const QString argument = line.section(QLatin1Char(' '), 1);
-        if (command == QLatin1String("click")) {
+        const QString command = line.section(' ', 0, 0);
+        const QString argument = line.section(' ', 1);
+        if (command == "click") {
             auto *button = m_window.findChild<QAbstractButton *>(argument);
             if (!button || !button->isEnabled())
                 return reply((button ? "disabled " : "error no button ") + argument);
             button->click();
-            reply(QStringLiteral("clicked ") + argument);
-        } else if (command == QLatin1String("text")) {
-            m_window.findChild<QLineEdit *>(QStringLiteral("txtSend"))->setText(argument);
-            reply(QStringLiteral("text set"));
-        } else if (command == QLatin1String("close")) {
+            reply("clicked " + argument);
+        } else if (command == "text") {
+            m_window.findChild<QLineEdit *>("txtSend")->setText(argument);
+            reply("text set");
+        } else if (command == "close") {
             m_window.close();
-            reply(QStringLiteral("closed"));
-        } else if (command == QLatin1String("state")) {
-            const bool open = m_window.findChild<MSComm *>(QStringLiteral("MSComm1"))->PortOpen();
-            const bool polling =
-                m_window.findChild<QTimer *>(QStringLiteral("tmrPoll"))->isActive();
-            reply(QStringLiteral("state open=%1 polling=%2").arg(int(open)).arg(int(polling)));
-        } else if (command == QLatin1String("indicators")) {
-            reply(QStringLiteral("indicators ") + indicators(m_window));
-        } else if (command == QLatin1String("log")) {
-            reply(QStringLiteral("log ") +
-                  m_window.findChild<QPlainTextEdit *>(QStringLiteral("txtSent"))->toPlainText());
+            reply("closed");
+        } else if (command == "state") {
+            reply(QString("state open=%1 polling=%2")
+                      .arg(int(m_window.findChild<MSComm *>("MSComm1")->PortOpen()))
+                      .arg(int(m_window.findChild<QTimer *>("tmrPoll")->isActive())));
+        } else if (command == "indicators") {
+            reply("indicators " + indicators(m_window));
+        } else if (command == "log") {
+            reply("log " + m_window.findChild<QPlainTextEdit *>("txtSent")->toPlainText());
         } else {
-            reply(QStringLiteral("error unknown command ") + command);
+            reply("error unknown command " + command);
         }
     }
 
     MainWindow &m_window;
     InputLines m_input;
     const MessageBoxWatcher m_boxes{[](const QMessageBox &box) {
-        reply(QStringLiteral("box ") + box.text());
+        reply("box " + box.text());
     }};
 };
 
@@ -88,6 +86,6 @@ int main(int argc, char *argv[])
     MainWindow window;
     window.show();
     Driver driver(window);
-    QTimer::singleShot(0, &driver, [] { reply(QStringLiteral("ready")); });
+    QTimer::singleShot(0, &driver, [] { reply("ready"); });
     return application.exec();
 }

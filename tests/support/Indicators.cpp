@@ -21,19 +21,13 @@ QString indicators(const QWidget &window)
     return shown.join(QLatin1String(", "));
 }
 
-QString showing(const QString &onKeys)
+QString showing(const QString &onKeys, bool replied)
 {
     QStringList shown;
     for (const QChar digit : QStringLiteral("123456"))
-        shown << QString(digit) + (onKeys.contains(digit) ? " on #ff0000" : " off #00ff00");
-    return shown.join(QLatin1String(", "));
-}
-
-QString showingNoReplyYet()
-{
-    QStringList shown;
-    for (const QChar digit : QStringLiteral("123456"))
-        shown << QString(digit) + " ?? #000000";
+        shown << QString(digit) + (!replied                 ? " ?? #000000"
+                                   : onKeys.contains(digit) ? " on #ff0000"
+                                                            : " off #00ff00");
     return shown.join(QLatin1String(", "));
 }
 

@@ -2,18 +2,6 @@
 
 #include <QDeadlineTimer>
 
-ModalWatcher::ModalWatcher()
-    : m_watcher([this](QMessageBox &box) {
-          SeenMessage seen{box.windowTitle(), box.text(), box.icon(), {}};
-          for (const QAbstractButton *button : box.buttons())
-              seen.buttons.append(button->text());
-          messages.append(seen);
-          // Once its own event loop runs.
-          QTimer::singleShot(0, &box, [&box] { box.done(QMessageBox::Ok); });
-      })
-{
-}
-
 Deadline::Deadline(const char *what, int ms)
 {
     m_timer.setSingleShot(true);
@@ -22,13 +10,16 @@ Deadline::Deadline(const char *what, int ms)
     m_timer.start(ms);
 }
 
-WriteRecorder::WriteRecorder(MSComm &port)
+LineTap::LineTap(PtyPair &line, qsizetype count, const std::function<void()> &then)
+    : m_notifier(line.masterFd(), QSocketNotifier::Read)
 {
-    QObject::connect(&port, &MSComm::outputWritten, &m_context, [this](const QByteArray &bytes) {
-        writes.append(bytes);
-        if (wrote)
-            wrote();
-    });
+    QObject::connect(&m_notifier, &QSocketNotifier::activated, &m_notifier,
+                     [this, &line, count, then] {
+                         const bool wasShort = bytes.size() < count;
+                         bytes += line.readWaiting();
+                         if (wasShort && bytes.size() >= count)
+                             then();
+                     });
 }
 
 QString logMismatch(const QString &log, const QByteArray &wire)
@@ -39,12 +30,6 @@ QString logMismatch(const QString &log, const QByteArray &wire)
     if (echo.right(log.size()) == log && log.size() >= qMin<qsizetype>(echo.size(), 383))
         return {};
     return QStringLiteral("log ...%1\nline ...%2").arg(log.right(90), echo.right(90));
-}
-
-WindowHarness::WindowHarness()
-{
-    m_window = std::make_unique<MainWindow>();
-    m_window->show();
 }
 
 bool WindowHarness::click(const QString &name)
@@ -60,10 +45,10 @@ bool WindowHarness::click(const QString &name)
 
 QByteArray WindowHarness::wire(qsizetype count)
 {
-    QByteArray bytes = m_line->readWaiting();
+    QByteArray bytes = m_line.readWaiting();
     for (const QDeadlineTimer deadline(10000); bytes.size() < count && !deadline.hasExpired();) {
         QTest::qWait(2);
-        bytes += m_line->readWaiting();
+        bytes += m_line.readWaiting();
     }
     return bytes;
 }
@@ -71,6 +56,7 @@ QByteArray WindowHarness::wire(qsizetype count)
 void WindowTestCase::init()
 {
     m_harness = std::make_unique<WindowHarness>();
+    m_harness->window().show();
     m_harness->window().activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&m_harness->window()));
 }

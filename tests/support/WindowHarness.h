@@ -14,28 +14,30 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
 
-// What a modal message box showed before the watcher closed it.
+// What a modal message box showed before the watcher closed it: its text, and its title, icon
+// and buttons, e.g. "KV310, icon 0, OK".
 struct SeenMessage {
-    QString title;
     QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QList<QString> buttons;
+    QString frame;
 };
 
 // Closes every message box as soon as it shows, remembering what it said.
-class ModalWatcher
-{
-public:
-    ModalWatcher();
+struct ModalWatcher {
     QList<SeenMessage> messages;
-
-private:
-    MessageBoxWatcher m_watcher;
+    const MessageBoxWatcher watcher{[this](QMessageBox &box) {
+        QStringList frame{box.windowTitle(), "icon " + QString::number(box.icon())};
+        for (const QAbstractButton *button : box.buttons())
+            frame << button->text().remove('&');
+        messages.append({box.text(), frame.join(", ")});
+        // Once its own event loop runs.
+        QTimer::singleShot(0, &box, [&box] { box.done(QMessageBox::Ok); });
+    }};
 };
 
 // An environment variable set for as long as this lives, and unset after, however the test ends.
@@ -64,16 +66,16 @@ private:
     QTimer m_timer;
 };
 
-// Every write the port makes while this lives, in order; after each, wrote runs if set.
-class WriteRecorder
+// Reads what reaches the line whenever events run, while this lives; once count bytes have
+// come, runs then.
+class LineTap
 {
 public:
-    explicit WriteRecorder(MSComm &port);
-    QList<QByteArray> writes;
-    std::function<void()> wrote;
+    LineTap(PtyPair &line, qsizetype count, const std::function<void()> &then);
+    QByteArray bytes;
 
 private:
-    QObject m_context;
+    QSocketNotifier m_notifier;
 };
 
 // Empty when the sent-data log is the end of the hex echo of wire, everything that reached the
@@ -86,15 +88,13 @@ QString logMismatch(const QString &log, const QByteArray &wire);
 class WindowHarness
 {
 public:
-    WindowHarness();
-
-    MainWindow &window() { return *m_window; }
-    PtyPair &line() { return *m_line; }
+    MainWindow &window() { return m_window; }
+    PtyPair &line() { return m_line; }
     ModalWatcher &modals() { return m_modals; }
 
     template <typename Control = QAbstractButton> Control *control(const QString &name) const
     {
-        return m_window->findChild<Control *>(name);
+        return m_window.findChild<Control *>(name);
     }
     MSComm &port() const { return *control<MSComm>(QStringLiteral("MSComm1")); }
     QString logText() const
@@ -112,15 +112,15 @@ public:
     QByteArray wire(qsizetype count);
 
 private:
-    std::unique_ptr<PtyPair> m_line = std::make_unique<PtyPair>();
-    const ScopedEnv m_com1{"KV310_COM1", m_line->slavePath()};
+    PtyPair m_line;
+    const ScopedEnv m_com1{"KV310_COM1", m_line.slavePath()};
     // Closes the window's boxes until the window is gone.
     ModalWatcher m_modals;
-    std::unique_ptr<MainWindow> m_window;
+    MainWindow m_window;
 };
 
 // The fixture of every test of the window: a harness of its own for each test function, its
-// window active.
+// window shown and active.
 class WindowTestCase : public QObject
 {
     Q_OBJECT
