@@ -292,7 +292,17 @@ QByteArray MSComm::Input()
     if (!m_portOpen)
         throw CommError(CommErrorCode::PortNotOpen,
                         tr("Operation valid only when the port is open"));
-    return m_serial.isOpen() ? m_serial.read(ReceiveBufferSize) : QByteArray();
+    if (!m_serial.isOpen())
+        return {};
+    const QByteArray bytes = m_serial.read(ReceiveBufferSize);
+#ifdef Q_OS_WIN
+    // QSerialPort on Windows starts no new read from inside read() while its buffer is limited:
+    // QIODevice has reserved room in that buffer for the read then, and the port takes it as
+    // full. Its other way to read on, the wait for a received character, never ends under Wine,
+    // and reading would stop there. Setting the size again starts a read.
+    m_serial.setReadBufferSize(ReceiveBufferSize);
+#endif
+    return bytes;
 }
 
 qint64 MSComm::unsentOutput() const
