@@ -80,19 +80,10 @@ private slots:
             port == QLatin1String("missing") ? scratch.filePath("no-such-port") : sim.portPath();
         const QString given = port == QLatin1String("path") ? com1 : QStringLiteral("1");
         // env becomes the check, so that the signal reaches it; Wine is not given -platform.
-        const QStringList arguments =
-            QStringList{"-u",
-                        "QT_QPA_PLATFORM",
-                        "KV310_COM1=" + com1,
-                        wrapper.isEmpty() ? QStringLiteral(KV310_TEST_PATH) : wrapper,
-                        "--check",
-                        "--port",
-                        given,
-                        "--unit",
-                        "SN 0001",
-                        "--report",
-                        report} +
-            options.split(' ', Qt::SkipEmptyParts);
+        const QString program = wrapper.isEmpty() ? QStringLiteral(KV310_TEST_PATH) : wrapper;
+        QStringList arguments{"-u", "QT_QPA_PLATFORM", "KV310_COM1=" + com1, program, "--check"};
+        arguments += QStringList{"--port", given, "--unit", "SN 0001", "--report", report};
+        arguments += options.split(' ', Qt::SkipEmptyParts);
         LineProcess check(QStringLiteral("env"), arguments);
         QElapsedTimer sinceAction;
         sinceAction.start();

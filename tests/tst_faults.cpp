@@ -135,15 +135,13 @@ private slots:
             QTRY_COMPARE(seen.size(), told.isEmpty() ? 1 : 2);
             QVERIFY2(seen.last().text.startsWith("Clear failed: "), qPrintable(seen.last().text));
             QCOMPARE(harness.logText(), logBefore);
-            QVERIFY(harness.click("cmdCom"));
-            QVERIFY(QFile::remove(port) && QFile::link(fresh.slavePath(), port));
+            QVERIFY(harness.click("cmdCom") && QFile::remove(port) &&
+                    QFile::link(fresh.slavePath(), port));
         }
         QVERIFY(harness.openPort());
         PtyPair &lineAfter = gone ? fresh : line;
-        QVERIFY(harness.click("cmdClear"));
-        QCOMPARE(lineAfter.readAll(300), QByteArray("\x0c"));
-        QVERIFY(harness.click("cmdPollKey"));
-        QCOMPARE(lineAfter.read(2), Wire::KeyRequest);
+        QVERIFY(harness.click("cmdClear") && harness.click("cmdPollKey"));
+        QCOMPARE(lineAfter.read(3), "\x0c" + Wire::KeyRequest);
         QVERIFY(lineAfter.write("\x05"));
         QTRY_COMPARE(indicators(harness.window()), showing("13"));
         QVERIFY(harness.logText().endsWith(QLatin1String("0C FE F0 ")));
@@ -236,10 +234,9 @@ private slots:
         const QList<SeenMessage> &seen = harness.modals().messages;
         QVERIFY(!harness.port().PortOpen() && harness.control("optPort(0)")->isEnabled());
         QCOMPARE(seen.size(), message.isEmpty() ? 0 : 1);
-        if (!message.isEmpty()) {
-            QCOMPARE(seen[0].text, message);
-            QCOMPARE(seen[0].frame, AppInfo::ApplicationTitle + ", icon 0, OK");
-        }
+        if (!message.isEmpty())
+            QCOMPARE(seen[0].text + ", " + seen[0].frame,
+                     message + ", " + AppInfo::ApplicationTitle + ", icon 0, OK");
         if (!holder)
             return;
 
@@ -380,7 +377,6 @@ private slots:
         QByteArray wire;
         int started = 0;
         int done = 0;
-        int ripples = 0;
         const QObject steps;
         std::function<void()> step = [&] {
             if (started++ == 500)
@@ -388,26 +384,23 @@ private slots:
             QTimer::singleShot(int(random.bounded(4)), &steps, step);
             wire += line.readWaiting();
             const int choice = int(random.bounded(10));
-            QByteArray reply;
-            QString text;
-            for (int length = 1 + int(random.bounded(20)); length > 0; --length) {
-                reply += char(random.bounded(256));
-                text += QChar(char16_t(random.bounded(1, 0x100)));
-            }
             if (choice < 2) {
+                const quint32 reply = random.generate();
                 [[maybe_unused]] const ssize_t written =
-                    ::write(line.masterFd(), reply.constData(), qMin<qsizetype>(reply.size(), 3));
+                    ::write(line.masterFd(), &reply, 1 + random.bounded(3));
             } else if (choice < 3) {
+                QString text;
+                for (int length = 1 + int(random.bounded(20)); length > 0; --length)
+                    text += QChar(char16_t(random.bounded(1, 0x100)));
                 harness.control<QLineEdit>("txtSend")->setText(text);
             } else if (!QApplication::activeModalWidget()) {
                 QList<QAbstractButton *> enabled;
-                for (QAbstractButton *button : buttons) {
-                    if (button->isEnabled() &&
-                        (ripples == 0 || button->objectName() != "cmdRipple"))
+                for (QAbstractButton *button : buttons)
+                    if (button->isEnabled())
                         enabled.append(button);
-                }
                 QAbstractButton *button = enabled[random.bounded(qsizetype(enabled.size()))];
-                ripples += button->objectName() == "cmdRipple";
+                if (button->objectName() == "cmdRipple")
+                    buttons.removeOne(button);
                 // The unit takes what it is sent before a close could drop it.
                 if (button->objectName() == "cmdCom")
                     wire += line.readAll(5);
