@@ -1,5 +1,7 @@
 #include "CheckReport.h"
 
+#include "commands/Keypad.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -7,7 +9,7 @@
 QList<CheckStep> unstartedSteps()
 {
     QStringList names{QStringLiteral("reply"), QStringLiteral("rest"), QStringLiteral("display")};
-    for (int key = 1; key <= 6; ++key)
+    for (int key = 1; key <= KeyCount; ++key)
         names.append(QStringLiteral("key %1").arg(key));
     QList<CheckStep> steps;
     for (const QString &name : names) {
