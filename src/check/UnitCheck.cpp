@@ -254,8 +254,6 @@ UnitCheck::Outcome UnitCheck::checkKey(int key)
                                      .arg(m_options.keyTimeoutMs / 1000.0)
                                : QStringLiteral("key %1 did not come up").arg(key)};
         if (clock.elapsed() >= nextRequest) {
-            // Emptied before each request, as Get Key does.
-            m_port.setInBufferCount(0);
             m_port.setOutput(keyStatusRequest());
             nextRequest = std::max(nextRequest + PollIntervalMs, clock.elapsed());
         }
