@@ -8,10 +8,11 @@ readonly KV310_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-d
     libqt6serialport6 qt6-qpa-plugins fonts-liberation2)
 # What ./test.sh needs besides: the package test builds the .deb (dpkg-shlibdeps, file) and
 # checks it, its desktop entries, metainfo and manual pages; xvfb and xauth are for runs under
-# xvfb-run, and xwininfo (x11-utils) reads the size of a window there.
+# xvfb-run, and xwininfo (x11-utils) reads the size of a window there; weston, xwayland and
+# qt6-wayland give the window a Wayland desktop with XWayland, as GNOME's default session has.
 # shellcheck disable=SC2034 # for the scripts that source this
 readonly KV310_TEST_PACKAGES=(dpkg-dev file lintian desktop-file-utils appstream groff-base xvfb
-    xauth x11-utils)
+    xauth x11-utils weston xwayland qt6-wayland)
 
 # kv310_install PACKAGE...: installs those of the Debian packages named that are missing (as
 # root), or names them and fails.
