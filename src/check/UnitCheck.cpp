@@ -90,13 +90,9 @@ void UnitCheck::openPort()
 {
     bool isNumber = false;
     const int number = m_options.port.toInt(&isNumber);
-    if (isNumber && (number == 1 || number == 2))
-        m_port.setCommPort(qint16(number));
-    else
-        m_port.setDeviceName(m_options.port);
-    m_port.setSettings(QStringLiteral("%1,N,8,1").arg(m_options.rate));
-    m_port.setRThreshold(1);
-    m_port.setPortOpen(true);
+    const bool numbered = isNumber && (number == 1 || number == 2);
+    ::openPort(m_port, {qint16(numbered ? number : 1), numbered ? QString() : m_options.port,
+                        m_options.rate});
 }
 
 CheckRecord UnitCheck::run()

@@ -8,12 +8,6 @@
 namespace
 {
 
-// The settings text for the chosen rate: "2400,N,8,1" or "9600,N,8,1".
-QString settingsForRate(bool rate2400Selected)
-{
-    return rate2400Selected ? QStringLiteral("2400,N,8,1") : QStringLiteral("9600,N,8,1");
-}
-
 // The options can be changed only while the port is closed, the commands used only while it is
 // open.
 void showPortOpen(const ConnectionControls &controls, bool open)
@@ -36,16 +30,21 @@ void closePort(MSComm &port, const ConnectionControls &controls)
     showPortOpen(controls, false);
 }
 
-void openPort(MSComm &port, const ConnectionControls &controls)
+} // namespace
+
+QString settingsForRate(int rate)
 {
-    port.setSettings(settingsForRate(controls.optBaud[0]->isChecked()));
-    port.setCommPort(controls.optPort[0]->isChecked() ? 1 : 2);
-    port.setRThreshold(1);
-    port.setPortOpen(true);
-    showPortOpen(controls, true);
+    return QStringLiteral("%1,N,8,1").arg(rate);
 }
 
-} // namespace
+void openPort(MSComm &port, const PortChoice &choice)
+{
+    port.setSettings(settingsForRate(choice.rate));
+    port.setCommPort(choice.port);
+    port.setDeviceName(choice.device);
+    port.setRThreshold(1);
+    port.setPortOpen(true);
+}
 
 QString connectionFailureMessage(int code, const QString &port)
 {
@@ -66,8 +65,12 @@ void toggleConnection(MSComm &port, bool &bPolling, const ConnectionControls &co
     try {
         if (port.PortOpen())
             closePort(port, controls);
-        else
-            openPort(port, controls);
+        else {
+            openPort(port, {qint16(controls.optPort[0]->isChecked() ? 1 : 2),
+                            {},
+                            controls.optBaud[0]->isChecked() ? 2400 : 9600});
+            showPortOpen(controls, true);
+        }
     } catch (const CommError &error) {
         const QString message =
             connectionFailureMessage(error.code(), QString::number(port.CommPort()));

@@ -33,6 +33,22 @@ inline const QString ClosedStatus = QStringLiteral("Com port closed");
 inline const QString OpenStatus = QStringLiteral("Com port open");
 } // namespace ConnectionText
 
+// Which line to open and how: the window's port 1 or 2, or a device named directly (the check's
+// --port /dev/ttyUSB0), at 2400 or 9600 baud, 8N1.
+struct PortChoice {
+    qint16 port = 1;
+    QString device; // when not empty, opened in place of the device port stands for
+    int rate = 2400;
+};
+
+// "2400,N,8,1" or "9600,N,8,1".
+QString settingsForRate(int rate);
+
+// Hands the component the settings text, the port number (or the device), a receive threshold
+// of 1, and opens the port: the connection toggle's open steps, in their order. A failure
+// throws CommError and leaves the port closed.
+void openPort(MSComm &port, const PortChoice &choice);
+
 // What the engineer is told when opening port (a number, or a device's name) fails with code;
 // empty for codes told nothing.
 QString connectionFailureMessage(int code, const QString &port);
