@@ -8,6 +8,7 @@
 #include "SimWindow.h"
 #include "Simulator.h"
 #include "SymlinkGuard.h"
+#include "common/CommandLine.h"
 #include "common/QtOptions.h"
 
 #include <QApplication>
@@ -21,20 +22,12 @@
 namespace
 {
 
-constexpr int UsageErrorStatus = 2;
-
 QStringList argumentList(int argc, char **argv)
 {
     QStringList arguments;
     for (int index = 0; index < argc; ++index)
         arguments.append(QString::fromLocal8Bit(argv[index]));
     return arguments;
-}
-
-void printFirstLine(const QString &line)
-{
-    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
-    std::fflush(stdout);
 }
 
 } // namespace
@@ -47,8 +40,8 @@ int main(int argc, char *argv[])
         QStringLiteral("Simulated KV310 display unit on a pseudo-terminal. Prints the port path "
                        "on the first line of standard output.\n") +
         QtOptions::HelpLine);
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
+    parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption headlessOption(
         QStringLiteral("headless"),
         QStringLiteral("No window: report on standard output, read commands on standard input."));
@@ -66,21 +59,16 @@ int main(int argc, char *argv[])
 
     // Read before the application exists: help, version, mistakes and --headless need no display.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    if (!QtOptions::parseOwnOptions(parser, argumentList(argc, argv), "kv310-sim"))
-        return UsageErrorStatus;
-    const bool needsNoDisplay = parser.isSet(headlessOption) || parser.isSet(helpOption) ||
-                                parser.isSet(QStringLiteral("help-all")) ||
-                                parser.isSet(versionOption);
+    const CommandLine::Program program{QStringLiteral("kv310-sim"), QStringLiteral(KV310_VERSION),
+                                       QStringLiteral("kv310-sim --help")};
+    if (const auto status = CommandLine::read(parser, argumentList(argc, argv), program))
+        return *status;
     // QApplication takes Qt's standard options from the command line itself.
     const std::unique_ptr<QCoreApplication> app =
-        needsNoDisplay ? std::make_unique<QCoreApplication>(argc, argv)
-                       : std::make_unique<QApplication>(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("kv310-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KV310_VERSION));
-    if (parser.isSet(versionOption))
-        parser.showVersion();
-    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
-        parser.showHelp();
+        parser.isSet(headlessOption) ? std::make_unique<QCoreApplication>(argc, argv)
+                                     : std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(program.name);
+    QCoreApplication::setApplicationVersion(program.version);
 
     PtyEndpoint endpoint(parser.isSet(noPaceOption) ? PtyEndpoint::Pacing::Off
                                                     : PtyEndpoint::Pacing::LineRate);
@@ -94,7 +82,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "kv310-sim: %s\n", qPrintable(link.errorString()));
         return 1;
     }
-    printFirstLine(endpoint.slavePath());
+    CommandLine::printLine(endpoint.slavePath());
 
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, app.get(),
                      &QCoreApplication::quit);

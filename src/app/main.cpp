@@ -1,4 +1,5 @@
 #include "check/CheckCommandLine.h"
+#include "common/CommandLine.h"
 #include "common/QtOptions.h"
 #include "ui/ApplicationSetup.h"
 #include "ui/MainWindow.h"
@@ -16,8 +17,6 @@
 
 namespace
 {
-
-constexpr int UsageErrorStatus = 2;
 
 #ifdef Q_OS_WIN
 constexpr char DefaultPorts[2][5] = {"COM1", "COM2"};
@@ -67,23 +66,13 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
             .arg(QtOptions::HelpLine, QLatin1String(DefaultPorts[0]),
                  QLatin1String(DefaultPorts[1])));
     // Qt's own --help-all would list Qt's options for QCoreApplication, not those taken here.
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QStringLiteral("Displays this help."));
-    parser.addOption(helpOption);
-    const QCommandLineOption versionOption = parser.addVersionOption();
-
+    parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Displays this help.")));
+    parser.addVersionOption();
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    if (!QtOptions::parseOwnOptions(parser, QCoreApplication::arguments(), "kv310-test"))
-        return UsageErrorStatus;
-    // Printed rather than shown through the parser, which on Windows puts it in a message box
-    // when the one who asked has no console of ours.
-    if (parser.isSet(versionOption))
-        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()), KV310_VERSION);
-    else if (parser.isSet(helpOption))
-        std::fputs(qPrintable(parser.helpText()), stdout);
-    else
-        return std::nullopt;
-    return 0;
+    return CommandLine::read(parser, QCoreApplication::arguments(),
+                             {QStringLiteral("kv310-test"), QStringLiteral(KV310_VERSION),
+                              QStringLiteral("kv310-test --help")});
 }
 
 } // namespace
@@ -94,7 +83,7 @@ int main(int argc, char *argv[])
 #ifdef Q_OS_WIN
         answerInParentConsole();
 #endif
-        if (asksForCheck(argc, argv))
+        if (commandMode(argc, argv) == CommandMode::Check)
             return runCheckCommand(argc, argv);
         if (const std::optional<int> status = answerCommandLine(argc, argv))
             return *status;

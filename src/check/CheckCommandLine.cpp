@@ -1,66 +1,142 @@
 #include "CheckCommandLine.h"
 
-#include "UnitCheck.h"
+#include "ConsoleOperator.h"
+#include "LineSession.h"
+#include "StopSignals.h"
+#include "common/CommandLine.h"
+#include "link/MSComm.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <cstdio>
 #include <cstring>
-#include <variant>
-
-#ifdef Q_OS_WIN
-#include <csignal>
-#include <qt_windows.h>
-#else
-#include "SignalWatcher.h"
-#endif
 
 namespace
 {
 
-constexpr int PassStatus = 0;
-constexpr int FailStatus = 1;
-constexpr int UsageErrorStatus = 2;
-constexpr int PortErrorStatus = 3;
-constexpr int SignalStatusBase = 128;
 constexpr double LongestKeyTimeout = 3600;
+constexpr int DrainTimeoutMs = 2000;
 
-#ifdef Q_OS_WIN
-// Called by the console on a thread of its own: the check, on the main thread, is told there.
-BOOL WINAPI onConsoleControl(DWORD event)
+CommandLine::Program modeProgram(const QString &mode)
 {
-    QCoreApplication *application = QCoreApplication::instance();
-    if (!application)
-        return FALSE;
-    const int signalNumber = event == CTRL_C_EVENT ? SIGINT : SIGTERM;
-    QMetaObject::invokeMethod(
-        application,
-        [application, signalNumber] {
-            if (auto *check = application->findChild<UnitCheck *>())
-                check->stop(signalNumber);
-        },
-        Qt::QueuedConnection);
-    return TRUE;
-}
-#endif
-
-int usageError(const QString &error)
-{
-    std::fprintf(stderr, "kv310-test: %s\nTry 'kv310-test --check --help' for more information.\n",
-                 qPrintable(error));
-    return UsageErrorStatus;
+    return {QStringLiteral("kv310-test"), QStringLiteral(KV310_VERSION),
+            QStringLiteral("kv310-test --%1 --help").arg(mode)};
 }
 
-struct ParsedCommandLine {
-    CheckOptions options;
-    QString reportPath;
-};
-
-// The options, or the exit status when the command line has been answered or refused.
-std::variant<ParsedCommandLine, int> parseCommandLine()
+int exitStatus(Verdict verdict, int stopSignal)
 {
+    switch (verdict) {
+    case Verdict::Pass:
+        return ExitStatus::Passed;
+    case Verdict::Fail:
+        return ExitStatus::Failed;
+    case Verdict::Aborted:
+        return ExitStatus::SignalBase + stopSignal;
+    case Verdict::Error:
+    case Verdict::Incomplete:
+        break;
+    }
+    return ExitStatus::PortError;
+}
+
+// Runs the check on the open port; the port is closed when it returns.
+void checkUnit(LineSession &session, const CheckSettings &settings, CheckRecord &record)
+{
+    MSComm &port = session.port();
+    try {
+        UnitCheck check(session, settings);
+        record.verdict = check.run(record.steps);
+        // Closing drops what the line has not sent yet: the unit's PASS or FAIL among it.
+        QElapsedTimer clock;
+        clock.start();
+        while (port.OutBufferCount() > 0 && clock.elapsed() < DrainTimeoutMs)
+            session.waitFor(10);
+    } catch (const Stopped &) {
+        record.verdict = Verdict::Aborted;
+        session.checkOperator().tell(QStringLiteral("ABORTED"));
+    }
+    port.setPortOpen(false);
+}
+
+} // namespace
+
+CommandMode commandMode(int argc, char *argv[])
+{
+    for (int index = 1; index < argc; ++index) {
+        if (std::strcmp(argv[index], "--check") == 0)
+            return CommandMode::Check;
+        if (std::strcmp(argv[index], "--station") == 0)
+            return CommandMode::Station;
+        if (std::strcmp(argv[index], "--summary") == 0)
+            return CommandMode::Summary;
+    }
+    return CommandMode::Window;
+}
+
+int modeUsageError(const QString &mode, const QString &error)
+{
+    return CommandLine::usageError(modeProgram(mode), error);
+}
+
+void LineOptionSet::addTo(QCommandLineParser &parser) const
+{
+    parser.addOptions({m_port, m_rate, m_keyTimeout, m_noConfirm});
+}
+
+std::optional<LineOptions> LineOptionSet::read(const QCommandLineParser &parser,
+                                               const QString &mode) const
+{
+    LineOptions options;
+    options.port = parser.value(m_port);
+    if (options.port.isEmpty()) {
+        modeUsageError(mode, QStringLiteral("--port needs a port number or a device."));
+        return std::nullopt;
+    }
+    const QString rate = parser.value(m_rate);
+    if (rate != QLatin1String("2400") && rate != QLatin1String("9600")) {
+        modeUsageError(mode, QStringLiteral("--rate takes 2400 or 9600, not '%1'.").arg(rate));
+        return std::nullopt;
+    }
+    const bool numbered = options.port == QLatin1String("1") || options.port == QLatin1String("2");
+    options.choice = {qint16(numbered ? options.port.toInt() : 1),
+                      numbered ? QString() : options.port, rate.toInt()};
+    bool isNumber = false;
+    const double keyTimeout = parser.value(m_keyTimeout).toDouble(&isNumber);
+    if (!isNumber || !(keyTimeout > 0 && keyTimeout <= LongestKeyTimeout)) {
+        modeUsageError(mode, QStringLiteral("--key-timeout takes seconds, more than 0 and at most "
+                                            "%1, not '%2'.")
+                                 .arg(LongestKeyTimeout)
+                                 .arg(parser.value(m_keyTimeout)));
+        return std::nullopt;
+    }
+    options.settings.keyTimeoutMs = int(keyTimeout * 1000);
+    options.settings.confirmDisplay = !parser.isSet(m_noConfirm);
+    return options;
+}
+
+bool openLine(MSComm &port, const LineOptions &options)
+{
+    try {
+        openPort(port, options.choice);
+        return true;
+    } catch (const CommError &error) {
+        QString message = connectionFailureMessage(error.code(), options.port);
+        if (message.isEmpty())
+            message = QStringLiteral("Port %1 cannot be opened: %2").arg(options.port, error.reason());
+        CommandLine::printLine(message);
+        return false;
+    }
+}
+
+int runCheckCommand(int argc, char *argv[])
+{
+    StopSignals stopSignals;
+    QCoreApplication application(argc, argv);
+    const QString mode = QStringLiteral("check");
+
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "kv310-test --check: checks one KV310 unit without the window: the reply, no key down\n"
@@ -68,20 +144,13 @@ std::variant<ParsedCommandLine, int> parseCommandLine()
         "stops at the first failed step.\n\n"
         "Exit status: 0 passed, 1 failed a step, 2 usage error, 3 the port could not be\n"
         "opened, 130 after Ctrl+C, 143 after SIGTERM. See kv310-test(1)."));
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QStringLiteral("Displays this help."));
-    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
-                                           QStringLiteral("Displays version information."));
-    const QCommandLineOption checkOption(QStringLiteral("check"),
-                                         QStringLiteral("Checks a unit (this mode)."));
-    const QCommandLineOption portOption(
-        QStringLiteral("port"),
-        QStringLiteral("Port 1 or 2 as in the window (KV310_COM1, KV310_COM2), or a device "
-                       "such as /dev/ttyUSB0 or COM5. Default 1."),
-        QStringLiteral("port"), QStringLiteral("1"));
-    const QCommandLineOption rateOption(QStringLiteral("rate"),
-                                        QStringLiteral("2400 or 9600 baud. Default 2400."),
-                                        QStringLiteral("rate"), QStringLiteral("2400"));
+    parser.addOptions({{{QStringLiteral("h"), QStringLiteral("help")},
+                        QStringLiteral("Displays this help.")},
+                       {{QStringLiteral("v"), QStringLiteral("version")},
+                        QStringLiteral("Displays version information.")},
+                       {QStringLiteral("check"), QStringLiteral("Checks a unit (this mode).")}});
+    const LineOptionSet lineOptions;
+    lineOptions.addTo(parser);
     const QCommandLineOption unitOption(
         QStringLiteral("unit"),
         QStringLiteral("The unit's serial number or label, for the report."),
@@ -90,111 +159,49 @@ std::variant<ParsedCommandLine, int> parseCommandLine()
         QStringLiteral("report"),
         QStringLiteral("Appends the result to file as one line of JSON (JSON Lines)."),
         QStringLiteral("file"));
-    const QCommandLineOption keyTimeoutOption(
-        QStringLiteral("key-timeout"), QStringLiteral("How long to wait for each key. Default 20."),
-        QStringLiteral("seconds"), QStringLiteral("20"));
-    const QCommandLineOption noConfirmOption(
-        QStringLiteral("no-confirm"),
-        QStringLiteral("Does not ask whether the display is right; that step is not judged."));
-    parser.addOptions({helpOption, versionOption, checkOption, portOption, rateOption, unitOption,
-                       reportOption, keyTimeoutOption, noConfirmOption});
-
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("Unexpected argument '%1'.")
-                              .arg(parser.positionalArguments().constFirst()));
-    if (parser.isSet(helpOption)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return PassStatus;
-    }
-    if (parser.isSet(versionOption)) {
-        std::printf("kv310-test %s\n", KV310_VERSION);
-        return PassStatus;
-    }
-    ParsedCommandLine parsed;
-    parsed.options.port = parser.value(portOption);
-    if (parsed.options.port.isEmpty())
-        return usageError(QStringLiteral("--port needs a port number or a device."));
-    const QString rate = parser.value(rateOption);
-    if (rate != QLatin1String("2400") && rate != QLatin1String("9600"))
-        return usageError(QStringLiteral("--rate takes 2400 or 9600, not '%1'.").arg(rate));
-    parsed.options.rate = rate.toInt();
-    bool isNumber = false;
-    const double keyTimeout = parser.value(keyTimeoutOption).toDouble(&isNumber);
-    if (!isNumber || !(keyTimeout > 0 && keyTimeout <= LongestKeyTimeout))
-        return usageError(QStringLiteral("--key-timeout takes seconds, more than 0 and at most "
-                                         "%1, not '%2'.")
-                              .arg(LongestKeyTimeout)
-                              .arg(parser.value(keyTimeoutOption)));
-    parsed.options.keyTimeoutMs = int(keyTimeout * 1000);
-    parsed.options.unit = parser.value(unitOption);
-    parsed.options.confirmDisplay = !parser.isSet(noConfirmOption);
-    parsed.reportPath = parser.value(reportOption);
-    return parsed;
-}
-
-int exitStatus(const CheckRecord &record, int stopSignal)
-{
-    switch (record.verdict) {
-    case Verdict::Pass:
-        return PassStatus;
-    case Verdict::Fail:
-        return FailStatus;
-    case Verdict::Aborted:
-        return SignalStatusBase + stopSignal;
-    case Verdict::Error:
-        break;
-    }
-    return PortErrorStatus;
-}
-
-} // namespace
-
-bool asksForCheck(int argc, char *argv[])
-{
-    for (int index = 1; index < argc; ++index) {
-        if (std::strcmp(argv[index], "--check") == 0)
-            return true;
-    }
-    return false;
-}
-
-int runCheckCommand(int argc, char *argv[])
-{
-#ifndef Q_OS_WIN
-    // Before the application: the signals are then blocked in every thread Qt starts.
-    SignalWatcher stopSignals;
-#endif
-    QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("kv310-test"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KV310_VERSION));
-    const auto parsed = parseCommandLine();
-    if (const int *status = std::get_if<int>(&parsed))
+    parser.addOptions({unitOption, reportOption});
+    if (const auto status =
+            CommandLine::read(parser, QCoreApplication::arguments(), modeProgram(mode)))
         return *status;
-    const auto &[options, reportPath] = std::get<ParsedCommandLine>(parsed);
+    const std::optional<LineOptions> options = lineOptions.read(parser, mode);
+    if (!options)
+        return ExitStatus::UsageError;
 
     // Opened first: a check whose result cannot be kept is not started.
+    const QString reportPath = parser.value(reportOption);
     QFile report(reportPath);
     if (!reportPath.isEmpty() && !report.open(QIODevice::WriteOnly | QIODevice::Append)) {
         std::fprintf(stderr, "kv310-test: cannot write the report %s: %s\n", qPrintable(reportPath),
                      qPrintable(report.errorString()));
-        return UsageErrorStatus;
+        return ExitStatus::UsageError;
     }
 
-    UnitCheck check(options, &application);
-#ifdef Q_OS_WIN
-    ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
-#else
-    QObject::connect(&stopSignals, &SignalWatcher::terminationRequested, &check, &UnitCheck::stop);
-    stopSignals.start();
-#endif
-    const CheckRecord record = check.run();
-    const int status = exitStatus(record, check.stopSignal());
+    ConsoleOperator console(ConsoleOperator::TypedAhead::Kept);
+    MSComm port;
+    LineSession session(port, console, &application);
+    stopSignals.watch(session);
+
+    CheckRecord record;
+    record.unit = parser.value(unitOption);
+    record.port = options->port;
+    record.rate = options->choice.rate;
+    record.started = QDateTime::currentDateTimeUtc();
+    record.steps = unstartedSteps();
+    const bool opened = openLine(port, *options);
+    record.device = port.deviceName();
+    if (opened) {
+        console.tell(QStringLiteral("Checking unit %1 on %2 at %3 baud")
+                         .arg(record.unit.isEmpty() ? QStringLiteral("(unnamed)") : record.unit,
+                              record.device)
+                         .arg(record.rate));
+        checkUnit(session, options->settings, record);
+    }
+    record.finished = QDateTime::currentDateTimeUtc();
+    const int status = exitStatus(record.verdict, session.stopSignal());
     if (report.isOpen() && (report.write(reportLine(record) + '\n') < 0 || !report.flush())) {
         std::fprintf(stderr, "kv310-test: cannot write the report %s: %s\n", qPrintable(reportPath),
                      qPrintable(report.errorString()));
-        return status == PassStatus ? FailStatus : status;
+        return status == ExitStatus::Passed ? ExitStatus::Failed : status;
     }
     return status;
 }

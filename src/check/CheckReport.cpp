@@ -1,24 +1,8 @@
 #include "CheckReport.h"
 
-#include "commands/Keypad.h"
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-QList<CheckStep> unstartedSteps()
-{
-    QStringList names{QStringLiteral("reply"), QStringLiteral("rest"), QStringLiteral("display")};
-    for (int key = 1; key <= KeyCount; ++key)
-        names.append(QStringLiteral("key %1").arg(key));
-    QList<CheckStep> steps;
-    for (const QString &name : names) {
-        CheckStep step;
-        step.name = name;
-        steps.append(step);
-    }
-    return steps;
-}
 
 QString resultName(CheckStep::Result result)
 {
@@ -44,6 +28,8 @@ QString verdictName(Verdict verdict)
         return QStringLiteral("fail");
     case Verdict::Aborted:
         return QStringLiteral("aborted");
+    case Verdict::Incomplete:
+        return QStringLiteral("incomplete");
     case Verdict::Error:
         break;
     }

@@ -14,7 +14,8 @@ struct CheckStep {
     qint64 ms = 0;
 };
 
-enum class Verdict { Pass, Fail, Aborted, Error };
+// Incomplete: a test that a crash or a power cut ended, found afterwards.
+enum class Verdict { Pass, Fail, Aborted, Error, Incomplete };
 
 // Everything one check of one unit found: a line of the report.
 struct CheckRecord {
@@ -28,7 +29,7 @@ struct CheckRecord {
     Verdict verdict = Verdict::Error;
 };
 
-// reply, rest, display, key 1 .. key 6: all skipped.
+// The check's steps, reply, rest, display, key 1 .. key 6, all skipped.
 QList<CheckStep> unstartedSteps();
 
 QString resultName(CheckStep::Result result);

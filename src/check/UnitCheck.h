@@ -1,65 +1,57 @@
 #pragma once
 
 #include "CheckReport.h"
-#include "link/MSComm.h"
 
-#include <QByteArrayList>
-#include <QObject>
+#include <functional>
+#include <vector>
 
-// How one unit is to be checked, from the command line.
-struct CheckOptions {
-    QString port = QStringLiteral("1"); // 1, 2, or a device's name
-    int rate = 2400;
-    QString unit;
+class LineSession;
+
+// How the steps are run.
+struct CheckSettings {
     int keyTimeoutMs = 20000;
     bool confirmDisplay = true;
+    // The end of the operator's input at the display question stops the check (a station's
+    // shift ends there) rather than failing the step.
+    bool endOfInputStops = false;
 };
 
-// The guided check of one unit: the steps in order, each timed, stopping at the first that
-// fails. Talks to the operator on standard output and reads the answers from standard input.
-class UnitCheck : public QObject
+// The guided check of one unit on a port that is open: the steps in order, each timed, stopping
+// at the first that fails; the unit's display and the operator are then shown the result.
+class UnitCheck
 {
-    Q_OBJECT
-
 public:
-    explicit UnitCheck(const CheckOptions &options, QObject *parent = nullptr);
-
-    // The whole check; the port is closed when it returns.
-    CheckRecord run();
-
-    // Ends the check at its next wait, with the verdict aborted.
-    void stop(int signalNumber);
-    // The signal that stopped the check; 0 when none did.
-    int stopSignal() const { return m_stopSignal; }
-
-signals:
-    // Something a wait may be waiting for: an answer, the end of the input, a stop.
-    void woken();
-
-private:
     struct Outcome {
         CheckStep::Result result;
         QString detail;
     };
+    struct Step {
+        QString name;
+        std::function<Outcome(UnitCheck &)> run;
+    };
 
-    void openPort();
-    Outcome runStep(int index);
+    // reply, rest, display, key 1 .. key 6.
+    static const std::vector<Step> &steps();
+
+    UnitCheck(LineSession &session, const CheckSettings &settings);
+
+    // Runs every step; the steps given (named as steps() names them) get their results. Returns
+    // Pass or Fail; throws Stopped when the session is stopped, the steps then telling how far
+    // the check came.
+    Verdict run(QList<CheckStep> &steps);
+    // Whether the step that failed failed because the port could no longer be used (the
+    // device has gone), rather than because of the unit.
+    bool lineFailed() const { return m_lineFailed; }
+
+private:
     Outcome checkReply();
     Outcome checkRest() const;
     Outcome checkDisplay();
     Outcome checkKey(int key);
-    void showResult(const CheckRecord &record);
-    // Runs events for up to ms milliseconds, less when bytes or an answer come; throws Stopped
-    // once the check has been stopped.
-    void waitFor(qint64 ms);
+    void showResult(const QList<CheckStep> &steps);
 
-    const CheckOptions m_options;
-    MSComm m_port{this};
-    QByteArrayList m_answers;
-    bool m_inputEnded = false;
+    LineSession &m_session;
+    const CheckSettings m_settings;
     quint8 m_firstStatus = 0;
-    int m_stopSignal = 0;
+    bool m_lineFailed = false;
 };
-
-// What the operator sees: a line on standard output, at once.
-void say(const QString &line);

@@ -1,9 +1,5 @@
 #include "QtOptions.h"
 
-#include <QCommandLineParser>
-
-#include <cstdio>
-
 namespace QtOptions
 {
 
@@ -24,8 +20,9 @@ const QStringList Flags = {QStringLiteral("reverse"), QStringLiteral("widgetcoun
 // QApplication also reads these as -style=Fusion.
 const QStringList Joined = {QStringLiteral("style"), QStringLiteral("stylesheet")};
 
-// The command line without Qt's options; an error when one of them lacks its value.
-QString withoutQtOptions(const QStringList &arguments, QStringList &own)
+} // namespace
+
+QString takeOut(const QStringList &arguments, QStringList &own)
 {
     for (qsizetype index = 0; index < arguments.size(); ++index) {
         const QString &argument = arguments.at(index);
@@ -40,24 +37,6 @@ QString withoutQtOptions(const QStringList &arguments, QStringList &own)
         }
     }
     return {};
-}
-
-} // namespace
-
-bool parseOwnOptions(QCommandLineParser &parser, const QStringList &arguments, const char *program)
-{
-    QStringList own;
-    QString error = withoutQtOptions(arguments, own);
-    if (error.isEmpty() && !parser.parse(own))
-        error = parser.errorText();
-    else if (error.isEmpty() && !parser.positionalArguments().isEmpty())
-        error = QStringLiteral("Unexpected argument '%1'.")
-                    .arg(parser.positionalArguments().constFirst());
-    if (error.isEmpty())
-        return true;
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program,
-                 qPrintable(error), program);
-    return false;
 }
 
 } // namespace QtOptions
