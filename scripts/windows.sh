@@ -184,12 +184,15 @@ make_prefix() {
 
 run_tests() {
     echo "== Tests under Wine"
-    kv310_build "$BUILD/host" -DBUILD_TESTING=ON --target tst_end_to_end tst_check kv310-sim
+    kv310_build "$BUILD/host" -DBUILD_TESTING=ON --target tst_end_to_end tst_check tst_station kv310-sim
     make_prefix
     QT_QPA_PLATFORM=offscreen with_windows_driver "$BUILD/host/bin/tst_end_to_end"
     # The check's console program, through the same COM1 mapping.
     QT_QPA_PLATFORM=offscreen KV310_TEST_CHECK="$PWD/scripts/wine-driver.sh" \
         with_windows_program kv310-check.exe "$BUILD/host/bin/tst_check"
+    # The station, one shift, in the same console program.
+    QT_QPA_PLATFORM=offscreen KV310_TEST_STATION="$PWD/scripts/wine-driver.sh" \
+        with_windows_program kv310-check.exe "$BUILD/host/bin/tst_station"
     stop_wineserver
 }
 

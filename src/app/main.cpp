@@ -56,12 +56,14 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral(
-            "Test utility for the KV310 serial LCD with keypad. Apart from --check it has no\n"
-            "options of its own: without arguments it opens its window.\n%1\n\n"
+            "Test utility for the KV310 serial LCD with keypad. Apart from --check, --station\n"
+            "and --summary it has no options of its own: without arguments it opens its\n"
+            "window.\n%1\n\n"
             "Port 1 (com1) is the device in KV310_COM1, %2 when unset or empty.\n"
             "Port 2 (com2) is the device in KV310_COM2, %3 when unset or empty.\n\n"
-            "kv310-test --check checks a unit without the window; kv310-test --check --help\n"
-            "lists its options.\n"
+            "kv310-test --check checks a unit without the window, kv310-test --station checks\n"
+            "unit after unit for a shift, and kv310-test --summary FILE sums up a station's\n"
+            "results; each lists its options with --help.\n"
             "See kv310-test(1).")
             .arg(QtOptions::HelpLine, QLatin1String(DefaultPorts[0]),
                  QLatin1String(DefaultPorts[1])));
@@ -83,8 +85,9 @@ int main(int argc, char *argv[])
 #ifdef Q_OS_WIN
         answerInParentConsole();
 #endif
-        if (commandMode(argc, argv) == CommandMode::Check)
-            return runCheckCommand(argc, argv);
+        const CommandMode mode = commandMode(argc, argv);
+        if (mode != CommandMode::Window)
+            return runConsoleCommand(mode, argc, argv);
         if (const std::optional<int> status = answerCommandLine(argc, argv))
             return *status;
     }

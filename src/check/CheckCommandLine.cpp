@@ -2,7 +2,9 @@
 
 #include "ConsoleOperator.h"
 #include "LineSession.h"
+#include "Station.h"
 #include "StopSignals.h"
+#include "SummaryCommand.h"
 #include "common/CommandLine.h"
 #include "link/MSComm.h"
 
@@ -125,7 +127,8 @@ bool openLine(MSComm &port, const LineOptions &options)
     } catch (const CommError &error) {
         QString message = connectionFailureMessage(error.code(), options.port);
         if (message.isEmpty())
-            message = QStringLiteral("Port %1 cannot be opened: %2").arg(options.port, error.reason());
+            message =
+                QStringLiteral("Port %1 cannot be opened: %2").arg(options.port, error.reason());
         CommandLine::printLine(message);
         return false;
     }
@@ -144,11 +147,11 @@ int runCheckCommand(int argc, char *argv[])
         "stops at the first failed step.\n\n"
         "Exit status: 0 passed, 1 failed a step, 2 usage error, 3 the port could not be\n"
         "opened, 130 after Ctrl+C, 143 after SIGTERM. See kv310-test(1)."));
-    parser.addOptions({{{QStringLiteral("h"), QStringLiteral("help")},
-                        QStringLiteral("Displays this help.")},
-                       {{QStringLiteral("v"), QStringLiteral("version")},
-                        QStringLiteral("Displays version information.")},
-                       {QStringLiteral("check"), QStringLiteral("Checks a unit (this mode).")}});
+    parser.addOptions(
+        {{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")},
+         {{QStringLiteral("v"), QStringLiteral("version")},
+          QStringLiteral("Displays version information.")},
+         {QStringLiteral("check"), QStringLiteral("Checks a unit (this mode).")}});
     const LineOptionSet lineOptions;
     lineOptions.addTo(parser);
     const QCommandLineOption unitOption(
@@ -204,4 +207,18 @@ int runCheckCommand(int argc, char *argv[])
         return status == ExitStatus::Passed ? ExitStatus::Failed : status;
     }
     return status;
+}
+
+int runConsoleCommand(CommandMode mode, int argc, char *argv[])
+{
+    switch (mode) {
+    case CommandMode::Station:
+        return runStationCommand(argc, argv);
+    case CommandMode::Summary:
+        return runSummaryCommand(argc, argv);
+    case CommandMode::Check:
+    case CommandMode::Window:
+        break;
+    }
+    return runCheckCommand(argc, argv);
 }

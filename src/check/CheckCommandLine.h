@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/PortConnection.h"
 #include "UnitCheck.h"
+#include "link/PortConnection.h"
 
 #include <QCommandLineOption>
 #include <QString>
@@ -68,3 +68,6 @@ bool openLine(MSComm &port, const LineOptions &options);
 // kv310-test --check [options]: checks one unit without a window and returns the exit status:
 // 0 passed, 1 failed a step, 2 usage error, 3 port not opened, 128 + the signal when stopped.
 int runCheckCommand(int argc, char *argv[]);
+
+// Runs the mode without a window that the arguments ask for and returns its exit status.
+int runConsoleCommand(CommandMode mode, int argc, char *argv[]);

@@ -5,5 +5,6 @@
 
 int main(int argc, char *argv[])
 {
-    return runCheckCommand(argc, argv);
+    const CommandMode mode = commandMode(argc, argv);
+    return runConsoleCommand(mode == CommandMode::Window ? CommandMode::Check : mode, argc, argv);
 }

@@ -36,7 +36,7 @@ QString verdictName(Verdict verdict)
     return QStringLiteral("error");
 }
 
-QByteArray reportLine(const CheckRecord &record)
+QJsonObject reportObject(const CheckRecord &record)
 {
     QJsonArray steps;
     for (const CheckStep &step : record.steps)
@@ -56,5 +56,10 @@ QByteArray reportLine(const CheckRecord &record)
         {QStringLiteral("steps"), steps},
         {QStringLiteral("verdict"), verdictName(record.verdict)},
     };
-    return QJsonDocument(line).toJson(QJsonDocument::Compact);
+    return line;
+}
+
+QByteArray reportLine(const CheckRecord &record)
+{
+    return QJsonDocument(reportObject(record)).toJson(QJsonDocument::Compact);
 }

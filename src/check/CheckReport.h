@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -35,5 +36,7 @@ QList<CheckStep> unstartedSteps();
 QString resultName(CheckStep::Result result);
 QString verdictName(Verdict verdict);
 
+// The record as the report has it.
+QJsonObject reportObject(const CheckRecord &record);
 // The record as one line of JSON, without its line end.
 QByteArray reportLine(const CheckRecord &record);

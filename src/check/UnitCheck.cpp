@@ -45,13 +45,23 @@ const std::vector<UnitCheck::Step> &UnitCheck::steps()
 {
     static const std::vector<Step> table = [] {
         std::vector<Step> steps{
-            {QStringLiteral("reply"), [](UnitCheck &check) { return check.checkReply(); }},
-            {QStringLiteral("rest"), [](UnitCheck &check) { return check.checkRest(); }},
-            {QStringLiteral("display"), [](UnitCheck &check) { return check.checkDisplay(); }},
+            {QStringLiteral("reply"),
+             [](UnitCheck &check) {
+                 return check.checkReply();
+             }},
+            {QStringLiteral("rest"),
+             [](UnitCheck &check) {
+                 return check.checkRest();
+             }},
+            {QStringLiteral("display"),
+             [](UnitCheck &check) {
+                 return check.checkDisplay();
+             }},
         };
         for (int key = 1; key <= KeyCount; ++key)
-            steps.push_back({QStringLiteral("key %1").arg(key),
-                             [key](UnitCheck &check) { return check.checkKey(key); }});
+            steps.push_back({QStringLiteral("key %1").arg(key), [key](UnitCheck &check) {
+                                 return check.checkKey(key);
+                             }});
         return steps;
     }();
     return table;
@@ -199,16 +209,15 @@ UnitCheck::Outcome UnitCheck::checkKey(int key)
             ++unanswered;
             nextRequest = std::max(nextRequest + PollIntervalMs, clock.elapsed());
         }
-        m_session.waitFor(std::min<qint64>(nextRequest, m_settings.keyTimeoutMs) -
-                          clock.elapsed());
+        m_session.waitFor(std::min<qint64>(nextRequest, m_settings.keyTimeoutMs) - clock.elapsed());
     }
 }
 
 void UnitCheck::showResult(const QList<CheckStep> &steps)
 {
-    const auto failed =
-        std::find_if(steps.cbegin(), steps.cend(),
-                     [](const CheckStep &step) { return step.result == CheckStep::Result::Fail; });
+    const auto failed = std::find_if(steps.cbegin(), steps.cend(), [](const CheckStep &step) {
+        return step.result == CheckStep::Result::Fail;
+    });
     const bool passed = failed == steps.cend();
     try {
         m_session.port().setOutput(passed ? displayText(QStringLiteral("PASS"))
