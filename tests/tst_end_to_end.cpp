@@ -124,32 +124,6 @@ private slots:
         QCOMPARE(line.readAll(300), QByteArray());
     }
 
-    // Poll Key alone, nothing else touching the port: the indicators follow every change of the
-    // keys, each answered a moment after its request as a unit does.
-    void pollFollowsTheKeys()
-    {
-        PtyPair line;
-        DriverProcess window(line.slavePath());
-        QVERIFY(window.started());
-        QVERIFY(window.click("cmdCom"));
-        QVERIFY(window.click("cmdPollKey"));
-        for (const QString keys : {"", "3", "", "13", "123456", "6", ""}) {
-            quint8 status = 0;
-            for (const QChar key : keys)
-                status |= quint8(1u << (key.unicode() - u'1'));
-            const QByteArray wanted = "indicators " + showing(keys).toUtf8();
-            QByteArray shown;
-            for (int replies = 0; replies < 20 && shown != wanted; ++replies) {
-                QCOMPARE(line.read(2), Wire::KeyRequest);
-                QVERIFY(line.write(QByteArray(1, char(status))));
-                shown = window.ask("indicators").value_or("");
-            }
-            QVERIFY2(shown == wanted, qPrintable("keys '" + keys + "': " + shown));
-        }
-        QVERIFY(window.send("click cmdExit"));
-        QVERIFY(window.endsCleanly(5000));
-    }
-
     // The unit pulled while Poll Key runs: one box, in the words Linux uses whatever the system
     // said; the toggle closes the port, and the unit plugged in again at the same name opens.
     void pulledWhilePolling()
