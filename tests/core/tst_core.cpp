@@ -20,35 +20,31 @@
 namespace
 {
 
-// A port on the slave of a pseudo-terminal, writing through a log as the window's SendToDevice
-// does, and dropping from the log what never left.
+// The code of the CommError that step threw, or 0.
+template <typename Step> int failureCode(Step &&step)
+{
+    try {
+        step();
+        return 0;
+    } catch (const CommError &error) {
+        return error.code();
+    }
+}
+
+// A port open on the slave of a pseudo-terminal, writing through a log as the window's
+// SendToDevice does, and dropping from the log what never left. A failed open fails the test.
 struct Line {
     explicit Line(const QString &initialLog = {}) : log(initialLog)
     {
         QObject::connect(&port, &MSComm::outputDropped, &port,
                          [this](qint64 count) { log.dropUnsent(count); });
-    }
-
-    // The code of the failure that opening at rate gave, or 0 once open.
-    int open(int rate = 2400)
-    {
-        return failureCode([&] { openPort(port, {1, pty.slavePath(), rate}); });
+        openPort(port, {1, pty.slavePath(), 2400});
     }
     DeviceSender sender()
     {
         return [this](const QByteArray &bytes) {
             log.send(port, bytes);
         };
-    }
-
-    template <typename Step> static int failureCode(Step &&step)
-    {
-        try {
-            step();
-            return 0;
-        } catch (const CommError &error) {
-            return error.code();
-        }
     }
 
     PtyPair pty;
@@ -111,7 +107,6 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QByteArray, expected);
         Line line;
-        QCOMPARE(line.open(), 0);
         bool bPolling = true;
         const QByteArray commands[] = {clearCommand(), homeCommand(), newLineCommand(),
                                        bannerCommand()};
@@ -146,7 +141,6 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(QString, onKeys);
         Line line;
-        QCOMPARE(line.open(), 0);
         QSignalSpy events(&line.port, &MSComm::OnComm);
         QVERIFY(line.pty.write(reply));
         QVERIFY(events.wait(3000));
@@ -189,7 +183,6 @@ private slots:
         // Every position can be told apart, so the test sees which characters a cut kept.
         QString log = QString("abcdefghijklmnopqrstuvwxyz").repeated(20).left(initialLength);
         Line line(log);
-        QCOMPARE(line.open(), 0);
         for (int call = 0; call < sent.size(); ++call) {
             line.log.send(line.port, sent[call]);
             const QString &echo = echoes[call];
@@ -211,7 +204,6 @@ private slots:
     {
         QFETCH(bool, hungUp);
         Line line;
-        QCOMPARE(line.open(), 0);
         bool bPolling = true;
         sendDisplayCommand(bPolling, line.sender(), homeCommand());
         QCOMPARE(line.pty.read(2), Wire::Home);
@@ -219,7 +211,7 @@ private slots:
             line.pty.closeMaster();
         else
             line.port.setPortOpen(false);
-        QVERIFY(Line::failureCode([&] { sendText(bPolling, line.sender(), "text"); }) != 0);
+        QVERIFY(failureCode([&] { sendText(bPolling, line.sender(), "text"); }) != 0);
         QCOMPARE(line.log.text(), "FE 80 ");
     }
 
@@ -228,7 +220,6 @@ private slots:
     void unsentTextLeavesLog()
     {
         Line line;
-        QCOMPARE(line.open(), 0);
         bool bPolling = false;
         sendDisplayCommand(bPolling, line.sender(), clearCommand());
         // More than the line holds while nobody reads it.
@@ -318,7 +309,7 @@ private slots:
             QCOMPARE(grantpt(locked.get()), 0);
             path = QString::fromLocal8Bit(ptsname(locked.get()));
         } else if (setup == Held) {
-            QCOMPARE(Line::failureCode([&] { openPort(holder, {1, path, 2400}); }), 0);
+            QCOMPARE(failureCode([&] { openPort(holder, {1, path, 2400}); }), 0);
         } else if (setup == PlainFile) {
             path = scratch.filePath("plain");
             QFile file(path);
