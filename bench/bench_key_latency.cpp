@@ -4,9 +4,9 @@
 // changes at a random phase against the poll timer; medians of three runs at each speed.
 
 #include "BenchSupport.h"
-#include "common/Shape.h"
 #include "link/MSComm.h"
 #include "ui/ApplicationSetup.h"
+#include "ui/KeyLamp.h"
 #include "ui/MainWindow.h"
 
 #include <QAbstractButton>
@@ -54,7 +54,7 @@ std::optional<Run> measureOnce(int baud, QRandomGenerator &random)
     if (!port->PortOpen())
         return std::nullopt;
 
-    const Shape *indicator = window->findChild<Shape *>(QStringLiteral("shpKey(0)"));
+    const KeyLamp *indicator = window->findChild<KeyLamp *>(QStringLiteral("shpKey(0)"));
     QEventLoop loop;
     QTimer nextChange;
     nextChange.setSingleShot(true);

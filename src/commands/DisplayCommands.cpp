@@ -3,7 +3,6 @@
 #include "Pause.h"
 #include "common/AppInfo.h"
 
-#include <QLineEdit>
 #include <QVector>
 
 #include <chrono>
@@ -84,10 +83,9 @@ void sendDisplayCommand(bool &bPolling, const DeviceSender &send, const QByteArr
     send(command);
 }
 
-void sendText(bool &bPolling, const DeviceSender &send, const QLineEdit &txtSend)
+void sendText(bool &bPolling, const DeviceSender &send, const QString &text)
 {
     bPolling = false;
-    const QString text = txtSend.text();
     if (text.isEmpty())
         return;
     send(deviceStringFromText(text));

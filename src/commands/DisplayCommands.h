@@ -2,8 +2,9 @@
 
 #include "DeviceCodes.h"
 
+#include <QString>
+
 class Pause;
-class QLineEdit;
 
 QByteArray clearCommand();
 QByteArray homeCommand();
@@ -14,8 +15,9 @@ QByteArray bannerCommand();
 // Clear, Home, NewLine and Banner: stop polling, then send their one string.
 void sendDisplayCommand(bool &bPolling, const DeviceSender &send, const QByteArray &command);
 
-// Sends the text of txtSend as typed; an empty box sends nothing.
-void sendText(bool &bPolling, const DeviceSender &send, const QLineEdit &txtSend);
+// Sends the text of txtSend as typed, each character as its 8-bit code or '?'; an empty text
+// sends nothing.
+void sendText(bool &bPolling, const DeviceSender &send, const QString &text);
 
 // Runs the ripple, letting the window's events run in its pauses. When the program ends during
 // a pause it returns at once, touching nothing more.

@@ -1,35 +1,13 @@
 #include "Keypad.h"
 
-#include "common/Shape.h"
 #include "link/MSComm.h"
 
-#include <QLabel>
-#include <QString>
 #include <QTimer>
 
 namespace
 {
 
 constexpr int PollIntervalMs = 100;
-
-// How one key indicator shows a key.
-struct KeyLook {
-    QColor fill;
-    QString caption;
-};
-
-// How each key indicator shows a status byte.
-std::array<KeyLook, KeyCount> decodeKeyStatus(quint8 status)
-{
-    const auto down = keysDown(status);
-    std::array<KeyLook, KeyCount> looks;
-    for (int index = 0; index < KeyCount; ++index) {
-        const QString digit = QString(QChar(u'1' + index));
-        looks[index] = down[index] ? KeyLook{KeyColor::On, digit + QStringLiteral(" on")}
-                                   : KeyLook{KeyColor::Off, digit + QStringLiteral(" off")};
-    }
-    return looks;
-}
 
 } // namespace
 
@@ -44,6 +22,18 @@ std::array<bool, KeyCount> keysDown(quint8 status)
     for (int index = 0; index < KeyCount; ++index)
         down[index] = (status & (1u << index)) != 0;
     return down;
+}
+
+KeyStates keyStates(quint8 status)
+{
+    const auto down = keysDown(status);
+    KeyStates states;
+    for (int index = 0; index < KeyCount; ++index) {
+        const QString digit = QString(QChar(u'1' + index));
+        states[index] = {down[index],
+                         digit + (down[index] ? QStringLiteral(" on") : QStringLiteral(" off"))};
+    }
+    return states;
 }
 
 void getKey(MSComm &port, bool &bPolling, const DeviceSender &send)
@@ -78,16 +68,12 @@ void pollTick(bool &bPolling, QTimer &tmrPoll, const DeviceSender &send)
     }
 }
 
-void receiveKeyStatus(MSComm &port, const KeyIndicators &indicators)
+std::optional<KeyStates> receiveKeyStatus(MSComm &port)
 {
     if (port.CommEvent() != MSComm::ComEvReceive || port.InBufferCount() == 0)
-        return;
+        return std::nullopt;
     const QByteArray received = port.Input();
     if (received.isEmpty())
-        return;
-    const auto looks = decodeKeyStatus(static_cast<quint8>(received.front()));
-    for (int index = 0; index < KeyCount; ++index) {
-        indicators.shpKey[index]->setFillColor(looks[index].fill);
-        indicators.lblKey[index]->setText(looks[index].caption);
-    }
+        return std::nullopt;
+    return keyStates(static_cast<quint8>(received.front()));
 }

@@ -2,28 +2,9 @@
 
 #include <QString>
 
-#include <array>
-#include <functional>
+#include <optional>
 
 class MSComm;
-class QAbstractButton;
-class QLabel;
-
-// The controls the connection toggle works on, lent by the window.
-struct ConnectionControls {
-    QAbstractButton *cmdCom = nullptr;
-    QLabel *lblComStatus = nullptr;
-    std::array<QAbstractButton *, 2> optPort{};
-    std::array<QAbstractButton *, 2> optBaud{};
-    QAbstractButton *cmdClear = nullptr;
-    QAbstractButton *cmdBanner = nullptr;
-    QAbstractButton *cmdHome = nullptr;
-    QAbstractButton *cmdNewLine = nullptr;
-    QAbstractButton *cmdRipple = nullptr;
-    QAbstractButton *cmdSend = nullptr;
-    QAbstractButton *cmdGetKey = nullptr;
-    QAbstractButton *cmdPollKey = nullptr;
-};
 
 namespace ConnectionText
 {
@@ -53,10 +34,18 @@ void openPort(MSComm &port, const PortChoice &choice);
 // empty for codes told nothing.
 QString connectionFailureMessage(int code, const QString &port);
 
-// Opens a closed port or closes an open one, and switches the controls to match. A failure
-// ends the toggle where it happened and is told through showMessage.
-void toggleConnection(MSComm &port, bool &bPolling, const ConnectionControls &controls,
-                      const std::function<void(const QString &)> &showMessage);
+// What the window shows after a click of the toggle.
+struct ToggleResult {
+    // The port's state, for the captions and enabled controls; none when a step failed and the
+    // controls stay as they were.
+    std::optional<bool> nowOpen;
+    // For the message box; empty when the failure is told nothing.
+    QString message;
+};
+
+// Clears bPolling, then opens a closed port on choice or closes an open one. A CommError ends
+// the toggle where it happened and comes back as the result's message.
+ToggleResult toggleConnection(MSComm &port, bool &bPolling, const PortChoice &choice);
 
 // Closes the port if it is open; the caller then ends the program.
 void closePortForExit(MSComm &port);

@@ -2,7 +2,6 @@
 
 #include "MSComm.h"
 
-#include <QPlainTextEdit>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -29,17 +28,17 @@ void SentLog::send(MSComm &port, const QByteArray &deviceString)
     m_unlogged = deviceString.size();
     const auto logged = qScopeGuard([this] { m_unlogged = 0; });
     port.setOutput(deviceString);
-    const QString log = m_txtSent.toPlainText();
     // The length is tested before the echo is added, so a log grows past 410 by one echo at most.
-    m_txtSent.setPlainText((log.size() < CutThreshold ? log : log.right(KeptLength)) +
-                           hexEcho(deviceString));
+    if (m_text.size() >= CutThreshold)
+        m_text = m_text.right(KeptLength);
+    m_text += hexEcho(deviceString);
 }
 
-void SentLog::dropUnsent(qint64 count)
+bool SentLog::dropUnsent(qint64 count)
 {
     const qint64 logged = count - m_unlogged;
     if (logged <= 0)
-        return;
-    const QString log = m_txtSent.toPlainText();
-    m_txtSent.setPlainText(log.chopped(int(std::min<qint64>(log.size(), logged * EchoPerByte))));
+        return false;
+    m_text.chop(int(std::min<qint64>(m_text.size(), logged * EchoPerByte)));
+    return true;
 }

@@ -1,12 +1,12 @@
 #include "MainWindow.h"
 
 #include "FailureReporter.h"
+#include "KeyLamp.h"
 #include "LogBox.h"
 #include "WindowLayout.h"
 #include "commands/DisplayCommands.h"
 #include "commands/Pause.h"
 #include "common/AppInfo.h"
-#include "common/Shape.h"
 #include "link/MSComm.h"
 #include "link/SentLog.h"
 
@@ -144,7 +144,7 @@ void MainWindow::createControls()
     txtSent->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtSent->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtSent->setUndoRedoEnabled(false);
-    m_sentLog = std::make_unique<SentLog>(*txtSent);
+    m_sentLog = std::make_unique<SentLog>(txtSent->toPlainText());
 
     fraKeys = place(new QGroupBox(QStringLiteral("Keyboard"), this), "fraKeys",
                     twips(120, 5520, 4695, 855));
@@ -160,21 +160,9 @@ void MainWindow::createControls()
         lblKey[index] = place(centredLabel(digit + QStringLiteral(" ??"), fraKeys),
                               QStringLiteral("lblKey(%1)").arg(index), twips(left, 240, 375, 255),
                               QStringLiteral("Key %1 status").arg(digit));
-        shpKey[index] = place(new Shape(fraKeys), QStringLiteral("shpKey(%1)").arg(index),
+        shpKey[index] = place(new KeyLamp(fraKeys), QStringLiteral("shpKey(%1)").arg(index),
                               twips(left, 480, 375, 255));
     }
-    m_connectionControls = {cmdCom,
-                            lblComStatus,
-                            {optPort[0], optPort[1]},
-                            {optBaud[0], optBaud[1]},
-                            cmdClear,
-                            cmdBanner,
-                            cmdHome,
-                            cmdNewLine,
-                            cmdRipple,
-                            cmdSend,
-                            cmdGetKey,
-                            cmdPollKey};
 
     tmrPoll = new QTimer(this);
     tmrPoll->setObjectName(QStringLiteral("tmrPoll"));
@@ -236,16 +224,35 @@ template <typename Work> void MainWindow::handle(const QString &what, Work &&wor
 void MainWindow::SendToDevice(const QByteArray &deviceString)
 {
     m_sentLog->send(*MSComm1, deviceString);
+    txtSent->setPlainText(m_sentLog->text());
+}
+
+void MainWindow::showPortOpen(bool open)
+{
+    // The options can be changed only while the port is closed, the commands used only while it
+    // is open.
+    cmdCom->setText(open ? ConnectionText::CloseCaption : ConnectionText::OpenCaption);
+    lblComStatus->setText(open ? ConnectionText::OpenStatus : ConnectionText::ClosedStatus);
+    for (QRadioButton *option : {optPort[0], optPort[1], optBaud[0], optBaud[1]})
+        option->setEnabled(!open);
+    for (QPushButton *command :
+         {cmdClear, cmdBanner, cmdHome, cmdNewLine, cmdRipple, cmdSend, cmdGetKey, cmdPollKey})
+        command->setEnabled(open);
 }
 
 void MainWindow::cmdComClicked()
 {
     handle(tr("Opening or closing the port"), [this] {
-        toggleConnection(*MSComm1, bPolling, m_connectionControls, [this](const QString &text) {
-            QMessageBox box(QMessageBox::NoIcon, AppInfo::ApplicationTitle, text, QMessageBox::Ok,
-                            this);
+        const PortChoice choice{
+            qint16(optPort[0]->isChecked() ? 1 : 2), {}, optBaud[0]->isChecked() ? 2400 : 9600};
+        const ToggleResult result = toggleConnection(*MSComm1, bPolling, choice);
+        if (result.nowOpen)
+            showPortOpen(*result.nowOpen);
+        if (!result.message.isEmpty()) {
+            QMessageBox box(QMessageBox::NoIcon, AppInfo::ApplicationTitle, result.message,
+                            QMessageBox::Ok, this);
             box.exec();
-        });
+        }
     });
 }
 
@@ -294,7 +301,7 @@ void MainWindow::cmdRippleClicked()
 
 void MainWindow::cmdSendClicked()
 {
-    handle(tr("Send"), [this] { sendText(bPolling, m_send, *txtSend); });
+    handle(tr("Send"), [this] { sendText(bPolling, m_send, txtSend->text()); });
 }
 
 void MainWindow::cmdGetKeyClicked()
@@ -314,12 +321,21 @@ void MainWindow::tmrPollTimer()
 
 void MainWindow::MSComm1OnComm()
 {
-    handle(tr("Reading the keypad"), [this] { receiveKeyStatus(*MSComm1, m_keyIndicators); });
+    handle(tr("Reading the keypad"), [this] {
+        const std::optional<KeyStates> keys = receiveKeyStatus(*MSComm1);
+        for (int index = 0; keys && index < KeyCount; ++index) {
+            shpKey[index]->showKey((*keys)[index].on);
+            lblKey[index]->setText((*keys)[index].caption);
+        }
+    });
 }
 
 void MainWindow::MSComm1OutputDropped(qint64 count)
 {
     // The log shows what went over the line: text still queued when the port closed or the
     // device went never did.
-    handle(tr("Updating the log"), [this, count] { m_sentLog->dropUnsent(count); });
+    handle(tr("Updating the log"), [this, count] {
+        if (m_sentLog->dropUnsent(count))
+            txtSent->setPlainText(m_sentLog->text());
+    });
 }

@@ -18,12 +18,12 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QTimer;
+class KeyLamp;
 class SentLog;
-class Shape;
 
 // The utility's only window: every control, the serial port component, the polling flag and the
 // transmit routine. Each handled event has one handler here; the work is done in link/ and
-// commands/ on the controls this window lends them.
+// commands/, which hand back what the controls are to show.
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -58,6 +58,8 @@ private:
     template <typename Work> void handle(const QString &what, Work &&work) noexcept;
 
     void SendToDevice(const QByteArray &deviceString);
+    // The captions and enabled controls of the Open or the Closed state.
+    void showPortOpen(bool open);
 
     QLabel *lblAdvert[3] = {};
     QGroupBox *fraComs = nullptr;
@@ -81,13 +83,9 @@ private:
     QPushButton *cmdGetKey = nullptr;
     QPushButton *cmdPollKey = nullptr;
     std::array<QLabel *, KeyCount> lblKey{};
-    std::array<Shape *, KeyCount> shpKey{};
+    std::array<KeyLamp *, KeyCount> shpKey{};
     QTimer *tmrPoll = nullptr;
     MSComm *MSComm1 = nullptr;
-
-    // The controls lent to the connection toggle and to the keypad code.
-    ConnectionControls m_connectionControls;
-    const KeyIndicators m_keyIndicators{shpKey, lblKey};
 
     bool bPolling = false;
     Pause *m_pause = nullptr;

@@ -1,7 +1,7 @@
 #include "Indicators.h"
 
 #include "commands/Keypad.h"
-#include "common/Shape.h"
+#include "ui/KeyLamp.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -16,7 +16,7 @@ QString indicators(const QWidget &window)
     for (int index = 0; index < KeyCount; ++index) {
         const QString name = QStringLiteral("(%1)").arg(index);
         shown << window.findChild<QLabel *>("lblKey" + name)->text() + ' ' +
-                     window.findChild<Shape *>("shpKey" + name)->fillColor().name();
+                     window.findChild<KeyLamp *>("shpKey" + name)->fillColor().name();
     }
     return shown.join(QLatin1String(", "));
 }

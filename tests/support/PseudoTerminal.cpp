@@ -83,6 +83,16 @@ QString lineSettings(int fd)
     return QStringLiteral("%1 %2").arg(rate).arg(eightN1 ? "8N1" : "other");
 }
 
+QString logMismatch(const QString &log, const QByteArray &wire)
+{
+    QString echo;
+    for (const char byte : wire)
+        echo += QStringLiteral("%1 ").arg(quint8(byte), 2, 16, QLatin1Char('0')).toUpper();
+    if (echo.right(log.size()) == log && log.size() >= qMin<qsizetype>(echo.size(), 383))
+        return {};
+    return QStringLiteral("log ...%1\nline ...%2").arg(log.right(90), echo.right(90));
+}
+
 QList<QByteArray> Wire::rippleWrites()
 {
     const QByteArray afterPass[] = {"\x0a", Home, "\x0a", Home};

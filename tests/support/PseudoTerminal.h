@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QtGlobal>
 
 // A pseudo-terminal whose master side the test holds; the utility opens the slave as its port.
 class PtyPair
@@ -43,6 +44,26 @@ struct SlaveProbe : FdHandle {
 
 // The rate and framing a terminal is set to, e.g. "2400 8N1".
 QString lineSettings(int fd);
+
+// An environment variable set for as long as this lives, and unset after, however the test ends.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const QString &value) : m_name(name)
+    {
+        qputenv(name, value.toLocal8Bit());
+    }
+    ~ScopedEnv() { qunsetenv(m_name); }
+    Q_DISABLE_COPY(ScopedEnv)
+
+private:
+    const char *m_name;
+};
+
+// Empty when the sent-data log is the end of the hex echo of wire, everything that reached the
+// line: all of it, or cut to its last 380 characters (which may split a byte's digits) and added
+// to since.
+QString logMismatch(const QString &log, const QByteArray &wire);
 
 // What the utility writes for its commands, as the unit receives them.
 namespace Wire

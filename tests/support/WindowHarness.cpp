@@ -22,16 +22,6 @@ LineTap::LineTap(PtyPair &line, qsizetype count, const std::function<void()> &th
                      });
 }
 
-QString logMismatch(const QString &log, const QByteArray &wire)
-{
-    QString echo;
-    for (const char byte : wire)
-        echo += QStringLiteral("%1 ").arg(quint8(byte), 2, 16, QLatin1Char('0')).toUpper();
-    if (echo.right(log.size()) == log && log.size() >= qMin<qsizetype>(echo.size(), 383))
-        return {};
-    return QStringLiteral("log ...%1\nline ...%2").arg(log.right(90), echo.right(90));
-}
-
 bool WindowHarness::click(const QString &name)
 {
     auto *button = control(name);

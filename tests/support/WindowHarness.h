@@ -40,21 +40,6 @@ struct ModalWatcher {
     }};
 };
 
-// An environment variable set for as long as this lives, and unset after, however the test ends.
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char *name, const QString &value) : m_name(name)
-    {
-        qputenv(name, value.toLocal8Bit());
-    }
-    ~ScopedEnv() { qunsetenv(m_name); }
-    Q_DISABLE_COPY(ScopedEnv)
-
-private:
-    const char *m_name;
-};
-
 // Ends the test run, naming what, if it is still alive after ms milliseconds of event loops: a
 // wait that never returns fails on its own instead of at ctest's timeout.
 class Deadline
@@ -77,11 +62,6 @@ public:
 private:
     QSocketNotifier m_notifier;
 };
-
-// Empty when the sent-data log is the end of the hex echo of wire, everything that reached the
-// line: all of it, or cut to its last 380 characters (which may split a byte's digits) and added
-// to since.
-QString logMismatch(const QString &log, const QByteArray &wire);
 
 // A main window whose port 1 is the slave of a pseudo-terminal (through KV310_COM1, unset again
 // when the harness goes).

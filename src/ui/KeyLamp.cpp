@@ -1,13 +1,13 @@
-#include "Shape.h"
+#include "KeyLamp.h"
 
 #include <QPainter>
 
-Shape::Shape(QWidget *parent) : QWidget(parent)
+KeyLamp::KeyLamp(QWidget *parent) : QWidget(parent)
 {
     setFocusPolicy(Qt::NoFocus);
 }
 
-void Shape::setFillColor(const QColor &color)
+void KeyLamp::setFillColor(const QColor &color)
 {
     if (color == m_fillColor)
         return;
@@ -15,7 +15,7 @@ void Shape::setFillColor(const QColor &color)
     update();
 }
 
-void Shape::paintEvent(QPaintEvent *)
+void KeyLamp::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
