@@ -114,8 +114,8 @@ private slots:
             << figures(3, 2, 0.6667, 0.6667, 0, 0, 0, {{"key 6", 1}}, 4.6, inTime(0),
                        inTime(2, 7.89), 0);
         QTest::newRow("even count")
-            << QStringList{"s X fail 1.20", "s X pass 1.34"}
-            << figures(1, 1, 1, 0, 1, 0, 0, {{"rest", 1}}, 1.3, inTime(0), inTime(1, 1.34), 0);
+            << QStringList{"s X fail 1.20", "s X pass 1.60"}
+            << figures(1, 1, 1, 0, 1, 0, 0, {{"rest", 1}}, 1.4, inTime(0), inTime(1, 1.6), 0);
         QTest::newRow("no completed test")
             << QStringList{"s Q aborted 3", "#"}
             << figures(0, 0, QJsonValue::Null, QJsonValue::Null, 0, 1, 0, {}, QJsonValue::Null,
