@@ -39,19 +39,6 @@ void appendBytes(const QString &path, const QByteArray &bytes)
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-QList<QJsonObject> recordsIn(const QString &path)
-{
-    ResultLines lines;
-    lines.add(contentOf(path));
-    return lines.records();
-}
-
-// Runs a command, true when it succeeded.
-bool run(const QString &program, const QStringList &arguments)
-{
-    return QProcess::execute(program, arguments) == 0;
-}
-
 } // namespace
 
 // The results file as the station uses it: in process, on real files, a child process only to
@@ -89,11 +76,7 @@ private slots:
         if (before == "station") {
             QCOMPARE(first.open(), ResultsFile::OpenResult::Opened);
         } else if (before == "killed") {
-            holder.setProcessEnvironment([&] {
-                QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-                environment.insert(HoldVariable, path);
-                return environment;
-            }());
+            holder.setEnvironment(QProcess::systemEnvironment() << HoldVariable + ("=" + path));
             holder.start(QCoreApplication::applicationFilePath(), {});
             QVERIFY(holder.waitForReadyRead(10000));
             QCOMPARE(holder.readAll(), QByteArray("locked\n"));
@@ -183,7 +166,9 @@ private slots:
             QCOMPARE(results.recoveredUnit().has_value(), recorded && start == 0);
             QVERIFY(!QFile::exists(results.markerPath()));
         }
-        const QList<QJsonObject> records = recordsIn(path);
+        ResultLines lines;
+        lines.add(contentOf(path));
+        const QList<QJsonObject> records = lines.records();
         QCOMPARE(records.size(), (saved.isEmpty() ? 0 : 1) + (recorded ? 1 : 0));
         if (!recorded)
             return;
@@ -216,9 +201,9 @@ private slots:
         QTemporaryDir scratch;
         const QString mountPoint = scratch.filePath("small");
         QVERIFY(QDir().mkdir(mountPoint));
-        if (!run("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mountPoint}))
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mountPoint}) != 0)
             QSKIP("cannot mount a small tmpfs here (CI runs as root)");
-        const auto unmount = qScopeGuard([&] { run("umount", {"-l", mountPoint}); });
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", mountPoint}); });
         const QString path = mountPoint + "/r.jsonl";
         // Most of a page already: the next record fits only in part.
         appendBytes(path, QByteArray(4000, 'x') + '\n');

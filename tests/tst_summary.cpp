@@ -61,12 +61,6 @@ Run summaryOf(const QStringList &arguments)
     return {program.exitCode(), program.readAllStandardOutput(), program.readAllStandardError()};
 }
 
-QString inTime(int test, double seconds = 0)
-{
-    return FirstStart.addMSecs(qint64((test * SecondsApart + seconds) * 1000))
-        .toString(Qt::ISODateWithMs);
-}
-
 } // namespace
 
 class SummaryTest : public QObject
@@ -78,25 +72,7 @@ private slots:
     void figures_data()
     {
         QTest::addColumn<QStringList>("tests");
-        QTest::addColumn<QJsonObject>("expected");
-        const auto figures = [](int units, int passed, QJsonValue yield, QJsonValue firstPass,
-                                int retests, int aborted, int incomplete, QJsonObject failsByStep,
-                                QJsonValue median, QJsonValue first, QJsonValue last,
-                                int unreadable) {
-            return QJsonObject{{"units", units},
-                               {"passed", passed},
-                               {"failed", units - passed},
-                               {"yield", yield},
-                               {"first_pass_yield", firstPass},
-                               {"retests", retests},
-                               {"aborted", aborted},
-                               {"incomplete", incomplete},
-                               {"fails_by_step", failsByStep},
-                               {"median_cycle_s", median},
-                               {"first", first},
-                               {"last", last},
-                               {"unreadable", unreadable}};
-        };
+        QTest::addColumn<QByteArray>("expected");
         // A fails then passes, C fails twice, B passes in both shifts; the earliest start is an
         // aborted test's and the latest end an incomplete one's. Cycles of the eight completed
         // tests: 10 12 20 25 30 35 40 50, median (25 + 30) / 2.
@@ -107,28 +83,38 @@ private slots:
                            "s2 C fail:rest 12", "s2 - pass 25",
                            "s2 D pass 50",      "s2 B pass 35",
                            "s2 E incomplete 0", "~"}
-            << figures(4, 3, 0.75, 0.5, 3, 1, 1, {{"key 3", 1}, {"rest", 2}}, 27.5, inTime(0),
-                       inTime(10), 2);
+            << QByteArray(R"({"units":4,"passed":3,"failed":1,"yield":0.75,"first_pass_yield":0.5,
+                "retests":3,"aborted":1,"incomplete":1,"fails_by_step":{"key 3":1,"rest":2},
+                "median_cycle_s":27.5,"first":"2026-12-08T08:00:00.000Z",
+                "last":"2026-12-08T08:16:40.000Z","unreadable":2})");
         QTest::newRow("odd count, rounded")
             << QStringList{"s X pass 1.23", "s Y fail:key_6 4.56", "s Z pass 7.89"}
-            << figures(3, 2, 0.6667, 0.6667, 0, 0, 0, {{"key 6", 1}}, 4.6, inTime(0),
-                       inTime(2, 7.89), 0);
+            << QByteArray(R"({"units":3,"passed":2,"failed":1,"yield":0.6667,
+                "first_pass_yield":0.6667,"retests":0,"aborted":0,"incomplete":0,
+                "fails_by_step":{"key 6":1},"median_cycle_s":4.6,"first":"2026-12-08T08:00:00.000Z",
+                "last":"2026-12-08T08:03:27.890Z","unreadable":0})");
         QTest::newRow("even count")
             << QStringList{"s X fail 1.20", "s X pass 1.60"}
-            << figures(1, 1, 1, 0, 1, 0, 0, {{"rest", 1}}, 1.4, inTime(0), inTime(1, 1.6), 0);
+            << QByteArray(R"({"units":1,"passed":1,"failed":0,"yield":1,"first_pass_yield":0,
+                "retests":1,"aborted":0,"incomplete":0,"fails_by_step":{"rest":1},
+                "median_cycle_s":1.4,"first":"2026-12-08T08:00:00.000Z",
+                "last":"2026-12-08T08:01:41.600Z","unreadable":0})");
         QTest::newRow("no completed test")
             << QStringList{"s Q aborted 3", "#"}
-            << figures(0, 0, QJsonValue::Null, QJsonValue::Null, 0, 1, 0, {}, QJsonValue::Null,
-                       inTime(0), inTime(0, 3), 1);
+            << QByteArray(R"({"units":0,"passed":0,"failed":0,"yield":null,"first_pass_yield":null,
+                "retests":0,"aborted":1,"incomplete":0,"fails_by_step":{},"median_cycle_s":null,
+                "first":"2026-12-08T08:00:00.000Z","last":"2026-12-08T08:00:03.000Z",
+                "unreadable":1})");
         QTest::newRow("empty file")
             << QStringList{}
-            << figures(0, 0, QJsonValue::Null, QJsonValue::Null, 0, 0, 0, {}, QJsonValue::Null,
-                       QJsonValue::Null, QJsonValue::Null, 0);
+            << QByteArray(R"({"units":0,"passed":0,"failed":0,"yield":null,"first_pass_yield":null,
+                "retests":0,"aborted":0,"incomplete":0,"fails_by_step":{},"median_cycle_s":null,
+                "first":null,"last":null,"unreadable":0})");
     }
     void figures()
     {
         QFETCH(QStringList, tests);
-        QFETCH(QJsonObject, expected);
+        QFETCH(QByteArray, expected);
         QTemporaryDir scratch;
         QFile file(scratch.filePath("r.jsonl"));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -138,13 +124,14 @@ private slots:
         const Run json = summaryOf({file.fileName(), "--json"});
         QCOMPARE(json.status, 0);
         QCOMPARE(json.out.count('\n'), 1);
-        QCOMPARE(QJsonDocument::fromJson(json.out).object(), expected);
+        QCOMPARE(QJsonDocument::fromJson(json.out), QJsonDocument::fromJson(expected));
         const Run text = summaryOf({file.fileName()});
         QCOMPARE(text.status, 0);
-        QVERIFY(text.out.contains(QStringLiteral("Units: %1, %2 passed")
-                                      .arg(expected["units"].toInt())
-                                      .arg(expected["passed"].toInt())
-                                      .toUtf8()));
+        const QJsonDocument figures = QJsonDocument::fromJson(expected);
+        QVERIFY(text.out.startsWith(QStringLiteral("Units: %1, %2 passed")
+                                        .arg(figures["units"].toInt())
+                                        .arg(figures["passed"].toInt())
+                                        .toUtf8()));
     }
 
     void refused_data()
@@ -156,7 +143,6 @@ private slots:
         QTest::newRow("two files") << QStringList{"a", "b"} << 2
                                    << "kv310-test: Unexpected argument 'b'.\nTry 'kv310-test "
                                       "--summary --help' for more information.";
-        QTest::newRow("unknown option") << QStringList{"a", "--yaml"} << 2 << "kv310-test: Unknown";
         QTest::newRow("missing file") << QStringList{"/nonexistent/r.jsonl"} << 4
                                       << "kv310-test: cannot read the results "
                                          "/nonexistent/r.jsonl: No such file";
