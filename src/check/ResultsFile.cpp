@@ -265,12 +265,13 @@ bool ResultsFile::writeSynced(const QByteArray &line)
     const QByteArray bytes =
         (m_lines.endsInsideLine() ? QByteArray("\n") : QByteArray()) + line + '\n';
     m_file.unsetError();
-    const qint64 written = m_file.write(bytes);
-    if (written != bytes.size())
-        return fail(
-            m_file.error() == QFileDevice::NoError
-                ? QStringLiteral("only %1 of %2 bytes were written").arg(written).arg(bytes.size())
-                : m_file.errorString());
+    // A short write is tried on until it fails, which tells why (a full disk, mostly).
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 written = m_file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0)
+            return fail(m_file.errorString());
+        done += written;
+    }
     if (const QString reason = syncToDisk(m_file); !reason.isEmpty())
         return fail(reason);
     m_lines.add(bytes);

@@ -1,0 +1,198 @@
+#include "check/ShiftSummary.h"
+#include "check/SummaryCommand.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+
+namespace
+{
+
+const QDateTime FirstStart = QDateTime::fromString("2026-12-08T08:00:00.000Z", Qt::ISODateWithMs);
+constexpr int SecondsApart = 100;
+
+// One test a line, "SHIFT UNIT VERDICT[:FAILED STEP] SECONDS", started SecondsApart after the one
+// before; UNIT "-": a check run without a unit; "#": a line that is not a record; "~": the same,
+// torn at the end of the file.
+QByteArray resultsFile(const QStringList &tests)
+{
+    QByteArray content;
+    for (int index = 0; index < tests.size(); ++index) {
+        const QStringList fields = tests[index].split(' ');
+        if (fields[0] == "#" || fields[0] == "~") {
+            content += fields[0] == "#" ? "{\"unit\":\"cut\n" : "{\"unit\":\"torn";
+            continue;
+        }
+        const QStringList verdict = fields[2].split(':');
+        const QDateTime started = FirstStart.addSecs(qint64(index) * SecondsApart);
+        QJsonObject record{
+            {"verdict", verdict[0]},
+            {"started", started.toString(Qt::ISODateWithMs)},
+            {"finished",
+             started.addMSecs(qint64(fields[3].toDouble() * 1000)).toString(Qt::ISODateWithMs)},
+            {"steps",
+             QJsonArray{QJsonObject{{"name", "reply"}, {"result", "pass"}},
+                        QJsonObject{{"name", QString(verdict.value(1, "rest")).replace('_', ' ')},
+                                    {"result", verdict[0]}}}}};
+        if (fields[1] != "-")
+            record.insert("unit", fields[1]);
+        record.insert("shift", fields[0]);
+        content += QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
+    }
+    return content;
+}
+
+struct Run {
+    int status;
+    QByteArray out;
+    QByteArray err;
+};
+
+// This test's own executable stands for the program: its main() runs the command.
+Run summaryOf(const QStringList &arguments)
+{
+    QProcess program;
+    program.start(QCoreApplication::applicationFilePath(), QStringList{"--summary"} + arguments);
+    program.waitForFinished(30000);
+    return {program.exitCode(), program.readAllStandardOutput(), program.readAllStandardError()};
+}
+
+} // namespace
+
+class SummaryTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // kv310-test --summary FILE --json; the figures are worked out by hand from each row's tests.
+    void figures_data()
+    {
+        QTest::addColumn<QStringList>("tests");
+        QTest::addColumn<QByteArray>("expected");
+        // A fails then passes, C fails twice, B passes in both shifts; the earliest start is an
+        // aborted test's and the latest end an incomplete one's. Cycles of the eight completed
+        // tests: 10 12 20 25 30 35 40 50, median (25 + 30) / 2.
+        QTest::newRow("shifts with retests")
+            << QStringList{"s1 C aborted 5",    "s1 A fail:key_3 20",
+                           "s1 A pass 30",      "#",
+                           "s1 B pass 40",      "s2 C fail:rest 10",
+                           "s2 C fail:rest 12", "s2 - pass 25",
+                           "s2 D pass 50",      "s2 B pass 35",
+                           "s2 E incomplete 0", "~"}
+            << QByteArray(R"({"units":4,"passed":3,"failed":1,"yield":0.75,"first_pass_yield":0.5,
+                "retests":3,"aborted":1,"incomplete":1,"fails_by_step":{"key 3":1,"rest":2},
+                "median_cycle_s":27.5,"first":"2026-12-08T08:00:00.000Z",
+                "last":"2026-12-08T08:16:40.000Z","unreadable":2})");
+        QTest::newRow("odd count, rounded")
+            << QStringList{"s X pass 1.23", "s Y fail:key_6 4.56", "s Z pass 7.89"}
+            << QByteArray(R"({"units":3,"passed":2,"failed":1,"yield":0.6667,
+                "first_pass_yield":0.6667,"retests":0,"aborted":0,"incomplete":0,
+                "fails_by_step":{"key 6":1},"median_cycle_s":4.6,"first":"2026-12-08T08:00:00.000Z",
+                "last":"2026-12-08T08:03:27.890Z","unreadable":0})");
+        QTest::newRow("even count")
+            << QStringList{"s X fail 1.20", "s X pass 1.60"}
+            << QByteArray(R"({"units":1,"passed":1,"failed":0,"yield":1,"first_pass_yield":0,
+                "retests":1,"aborted":0,"incomplete":0,"fails_by_step":{"rest":1},
+                "median_cycle_s":1.4,"first":"2026-12-08T08:00:00.000Z",
+                "last":"2026-12-08T08:01:41.600Z","unreadable":0})");
+        QTest::newRow("no completed test")
+            << QStringList{"s Q aborted 3", "#"}
+            << QByteArray(R"({"units":0,"passed":0,"failed":0,"yield":null,"first_pass_yield":null,
+                "retests":0,"aborted":1,"incomplete":0,"fails_by_step":{},"median_cycle_s":null,
+                "first":"2026-12-08T08:00:00.000Z","last":"2026-12-08T08:00:03.000Z",
+                "unreadable":1})");
+        QTest::newRow("empty file")
+            << QStringList{}
+            << QByteArray(R"({"units":0,"passed":0,"failed":0,"yield":null,"first_pass_yield":null,
+                "retests":0,"aborted":0,"incomplete":0,"fails_by_step":{},"median_cycle_s":null,
+                "first":null,"last":null,"unreadable":0})");
+    }
+    void figures()
+    {
+        QFETCH(QStringList, tests);
+        QFETCH(QByteArray, expected);
+        QTemporaryDir scratch;
+        QFile file(scratch.filePath("r.jsonl"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(resultsFile(tests));
+        file.close();
+
+        const Run json = summaryOf({file.fileName(), "--json"});
+        QCOMPARE(json.status, 0);
+        QCOMPARE(json.out.count('\n'), 1);
+        QCOMPARE(QJsonDocument::fromJson(json.out), QJsonDocument::fromJson(expected));
+        const Run text = summaryOf({file.fileName()});
+        QCOMPARE(text.status, 0);
+        const QJsonDocument figures = QJsonDocument::fromJson(expected);
+        QVERIFY(text.out.startsWith(QStringLiteral("Units: %1, %2 passed")
+                                        .arg(figures["units"].toInt())
+                                        .arg(figures["passed"].toInt())
+                                        .toUtf8()));
+    }
+
+    void refused_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no file") << QStringList{} << 2 << "kv310-test: Missing value after";
+        QTest::newRow("two files") << QStringList{"a", "b"} << 2
+                                   << "kv310-test: Unexpected argument 'b'.\nTry 'kv310-test "
+                                      "--summary --help' for more information.";
+        QTest::newRow("missing file") << QStringList{"/nonexistent/r.jsonl"} << 4
+                                      << "kv310-test: cannot read the results "
+                                         "/nonexistent/r.jsonl: No such file";
+        QTest::newRow("a folder") << QStringList{"/"} << 4 << "kv310-test: cannot read";
+    }
+    void refused()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        const Run run = summaryOf(arguments);
+        QCOMPARE(run.status, status);
+        QVERIFY2(run.err.startsWith(says.toUtf8()), run.err.constData());
+        QVERIFY(run.out.isEmpty());
+    }
+
+    void runningLine_data()
+    {
+        QTest::addColumn<QStringList>("tests");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("none") << QStringList{"s A aborted 1"} << "Shift: 0 units";
+        QTest::newRow("one") << QStringList{"s A pass 1"}
+                             << "Shift: 1 unit, 1 passed, 0 failed; yield 100.0%, first pass "
+                                "100.0%";
+        QStringList twelve;
+        for (int unit = 0; unit < 12; ++unit)
+            twelve << QStringLiteral("s U%1 %2 1").arg(unit).arg(unit == 3 ? "fail" : "pass");
+        QTest::newRow("twelve") << twelve
+                                << "Shift: 12 units, 11 passed, 1 failed; yield 91.7%, first "
+                                   "pass 91.7%";
+    }
+    void runningLine()
+    {
+        QFETCH(QStringList, tests);
+        QFETCH(QString, line);
+        QList<QJsonObject> records;
+        for (const QByteArray &json : resultsFile(tests).split('\n'))
+            records << QJsonDocument::fromJson(json).object();
+        records.append(QJsonObject{{"unit", "other"}, {"verdict", "fail"}, {"shift", "t"}});
+        QCOMPARE(::runningLine(summarize(shiftRecords(records, "s"), 0)), line);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (argc > 1 && std::strcmp(argv[1], "--summary") == 0)
+        return runSummaryCommand(argc, argv);
+    QCoreApplication application(argc, argv);
+    SummaryTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_summary.moc"
