@@ -1,13 +1,10 @@
 #include "check/ShiftSummary.h"
-#include "check/SummaryCommand.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <cstring>
 
 namespace
 {
@@ -52,11 +49,10 @@ struct Run {
     QByteArray err;
 };
 
-// This test's own executable stands for the program: its main() runs the command.
 Run summaryOf(const QStringList &arguments)
 {
     QProcess program;
-    program.start(QCoreApplication::applicationFilePath(), QStringList{"--summary"} + arguments);
+    program.start(QStringLiteral(KV310_TEST_PATH), QStringList{"--summary"} + arguments);
     program.waitForFinished(30000);
     return {program.exitCode(), program.readAllStandardOutput(), program.readAllStandardError()};
 }
@@ -186,13 +182,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    if (argc > 1 && std::strcmp(argv[1], "--summary") == 0)
-        return runSummaryCommand(argc, argv);
-    QCoreApplication application(argc, argv);
-    SummaryTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_GUILESS_MAIN(SummaryTest)
 
 #include "tst_summary.moc"

@@ -2,6 +2,7 @@
 
 #include "ConsoleOperator.h"
 #include "LineSession.h"
+#include "ResultsFile.h"
 #include "Station.h"
 #include "StopSignals.h"
 #include "SummaryCommand.h"
@@ -11,7 +12,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 
 #include <cstdio>
 #include <cstring>
@@ -21,12 +21,6 @@ namespace
 
 constexpr double LongestKeyTimeout = 3600;
 constexpr int DrainTimeoutMs = 2000;
-
-CommandLine::Program modeProgram(const QString &mode)
-{
-    return {QStringLiteral("kv310-test"), QStringLiteral(KV310_VERSION),
-            QStringLiteral("kv310-test --%1 --help").arg(mode)};
-}
 
 int exitStatus(Verdict verdict, int stopSignal)
 {
@@ -45,7 +39,7 @@ int exitStatus(Verdict verdict, int stopSignal)
 }
 
 // Runs the check on the open port; the port is closed when it returns.
-void checkUnit(LineSession &session, const CheckSettings &settings, CheckRecord &record)
+void checkUnit(LineSession &session, const CheckSettings &settings, int rate, CheckRecord &record)
 {
     MSComm &port = session.port();
     try {
@@ -56,6 +50,9 @@ void checkUnit(LineSession &session, const CheckSettings &settings, CheckRecord 
         clock.start();
         while (port.OutBufferCount() > 0 && clock.elapsed() < DrainTimeoutMs)
             session.waitFor(10);
+        // The count misses what a pseudo-terminal's reader or a UART's FIFO still holds: the
+        // result's own time on the line is waited out besides.
+        session.waitFor(UnitCheck::resultLineTimeMs(rate));
     } catch (const Stopped &) {
         record.verdict = Verdict::Aborted;
         session.checkOperator().tell(QStringLiteral("ABORTED"));
@@ -76,6 +73,12 @@ CommandMode commandMode(int argc, char *argv[])
             return CommandMode::Summary;
     }
     return CommandMode::Window;
+}
+
+CommandLine::Program modeProgram(const QString &mode)
+{
+    return {QStringLiteral("kv310-test"), QStringLiteral(KV310_VERSION),
+            QStringLiteral("kv310-test --%1 --help").arg(mode)};
 }
 
 int modeUsageError(const QString &mode, const QString &error)
@@ -170,13 +173,17 @@ int runCheckCommand(int argc, char *argv[])
     if (!options)
         return ExitStatus::UsageError;
 
-    // Opened first: a check whose result cannot be kept is not started.
+    // Opened first: a check whose result cannot be kept is not started. A station may hold
+    // the same file: the check takes no lock.
     const QString reportPath = parser.value(reportOption);
-    QFile report(reportPath);
-    if (!reportPath.isEmpty() && !report.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        std::fprintf(stderr, "kv310-test: cannot write the report %s: %s\n", qPrintable(reportPath),
-                     qPrintable(report.errorString()));
-        return ExitStatus::UsageError;
+    std::optional<ResultsFile> report;
+    if (!reportPath.isEmpty()) {
+        report.emplace(reportPath);
+        if (report->open(ResultsFile::Locking::None) != ResultsFile::OpenResult::Opened) {
+            std::fprintf(stderr, "kv310-test: cannot write the report %s: %s\n",
+                         qPrintable(reportPath), qPrintable(report->errorString()));
+            return ExitStatus::UsageError;
+        }
     }
 
     ConsoleOperator console(ConsoleOperator::TypedAhead::Kept);
@@ -197,13 +204,13 @@ int runCheckCommand(int argc, char *argv[])
                          .arg(record.unit.isEmpty() ? QStringLiteral("(unnamed)") : record.unit,
                               record.device)
                          .arg(record.rate));
-        checkUnit(session, options->settings, record);
+        checkUnit(session, options->settings, options->choice.rate, record);
     }
     record.finished = QDateTime::currentDateTimeUtc();
     const int status = exitStatus(record.verdict, session.stopSignal());
-    if (report.isOpen() && (report.write(reportLine(record) + '\n') < 0 || !report.flush())) {
+    if (report && !report->appendLine(reportLine(record))) {
         std::fprintf(stderr, "kv310-test: cannot write the report %s: %s\n", qPrintable(reportPath),
-                     qPrintable(report.errorString()));
+                     qPrintable(report->errorString()));
         return status == ExitStatus::Passed ? ExitStatus::Failed : status;
     }
     return status;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "UnitCheck.h"
+#include "common/CommandLine.h"
 #include "link/PortConnection.h"
 
 #include <QCommandLineOption>
@@ -58,6 +59,8 @@ private:
         QStringLiteral("Does not ask whether the display is right; that step is not judged.")};
 };
 
+// A mode as the command-line helper names it: kv310-test, and where its help is.
+CommandLine::Program modeProgram(const QString &mode);
 // The usage error of a mode: "kv310-test: ERROR" and where its help is; returns 2.
 int modeUsageError(const QString &mode, const QString &error);
 

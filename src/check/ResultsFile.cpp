@@ -79,7 +79,7 @@ QJsonObject incompleteRecord(const QJsonObject &atConnect)
     for (auto key = atConnect.constBegin(); key != atConnect.constEnd(); ++key)
         record.insert(key.key(), key.value());
     record.insert(RecordKey::Finished, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
-    record.insert(RecordKey::Verdict, IncompleteVerdict);
+    record.insert(RecordKey::Verdict, verdictName(Verdict::Incomplete));
     return record;
 }
 

@@ -29,9 +29,6 @@ inline constexpr QLatin1String Shift("shift");
 inline constexpr QLatin1String Seq("seq");
 } // namespace RecordKey
 
-// Verdicts beside the check's own (verdictName()).
-inline constexpr QLatin1String IncompleteVerdict("incomplete");
-
 // The lines of a results file (JSON Lines) as read so far, fed in file order. Every line counts,
 // records or not; a last line without its newline counts as a line that cannot be read until its
 // newline comes.

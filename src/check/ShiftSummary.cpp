@@ -138,7 +138,7 @@ ShiftSummary summarize(const QList<QJsonObject> &records, int unreadableLines)
             summary.last = finished;
         const QString verdict = verdictOf(record);
         summary.aborted += verdict == verdictName(Verdict::Aborted) ? 1 : 0;
-        summary.incomplete += verdict == IncompleteVerdict ? 1 : 0;
+        summary.incomplete += verdict == verdictName(Verdict::Incomplete) ? 1 : 0;
         if (!isCompleted(record))
             continue;
 

@@ -304,9 +304,7 @@ int runStationCommand(int argc, char *argv[])
     reportOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({unitOption, reportOption});
     if (const auto status =
-            CommandLine::read(parser, QCoreApplication::arguments(),
-                              {QStringLiteral("kv310-test"), QStringLiteral(KV310_VERSION),
-                               QStringLiteral("kv310-test --station --help")}))
+            CommandLine::read(parser, QCoreApplication::arguments(), modeProgram(mode)))
         return *status;
     if (parser.isSet(unitOption) || parser.isSet(reportOption))
         return modeUsageError(mode,

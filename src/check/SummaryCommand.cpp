@@ -1,7 +1,9 @@
 #include "SummaryCommand.h"
 
+#include "CheckCommandLine.h"
 #include "ResultsFile.h"
 #include "ShiftSummary.h"
+#include "common/CommandLine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -9,39 +11,11 @@
 #include <QJsonDocument>
 
 #include <cstdio>
-#include <cstring>
-
-namespace
-{
-
-constexpr int DoneStatus = 0;
-constexpr int UsageErrorStatus = 2;
-constexpr int ResultsErrorStatus = 4;
-
-int usageError(const QString &error)
-{
-    std::fprintf(stderr,
-                 "kv310-test: %s\nTry 'kv310-test --summary --help' for more information.\n",
-                 qPrintable(error));
-    return UsageErrorStatus;
-}
-
-} // namespace
-
-bool asksForSummary(int argc, char *argv[])
-{
-    for (int index = 1; index < argc; ++index) {
-        if (std::strcmp(argv[index], "--summary") == 0)
-            return true;
-    }
-    return false;
-}
 
 int runSummaryCommand(int argc, char *argv[])
 {
     const QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("kv310-test"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KV310_VERSION));
+    const QString mode = QStringLiteral("summary");
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -52,25 +26,21 @@ int runSummaryCommand(int argc, char *argv[])
         "Exit status: 0 done, 2 usage error, 4 the file cannot be read. See kv310-test(1)."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Displays this help."));
+    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
+                                           QStringLiteral("Displays version information."));
     const QCommandLineOption summaryOption(
         QStringLiteral("summary"), QStringLiteral("The results file (JSON Lines) to sum up."),
         QStringLiteral("file"));
     const QCommandLineOption jsonOption(QStringLiteral("json"),
                                         QStringLiteral("Prints the summary as one JSON object."));
-    parser.addOptions({helpOption, summaryOption, jsonOption});
+    parser.addOptions({helpOption, versionOption, summaryOption, jsonOption});
 
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("Unexpected argument '%1'.")
-                              .arg(parser.positionalArguments().constFirst()));
-    if (parser.isSet(helpOption)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return DoneStatus;
-    }
+    if (const auto status =
+            CommandLine::read(parser, QCoreApplication::arguments(), modeProgram(mode)))
+        return *status;
     const QString path = parser.value(summaryOption);
     if (path.isEmpty())
-        return usageError(QStringLiteral("--summary needs a results file."));
+        return modeUsageError(mode, QStringLiteral("--summary needs a results file."));
 
     // No lock: a station holds it for the whole shift, and reading leaves the file as it is.
     QFile file(path);
@@ -83,7 +53,7 @@ int runSummaryCommand(int argc, char *argv[])
     if (!lines) {
         std::fprintf(stderr, "kv310-test: cannot read the results %s: %s\n", qPrintable(path),
                      qPrintable(error));
-        return ResultsErrorStatus;
+        return ExitStatus::ResultsError;
     }
     const ShiftSummary summary = summarize(lines->records(), lines->unreadableCount());
     if (parser.isSet(jsonOption))
@@ -91,5 +61,5 @@ int runSummaryCommand(int argc, char *argv[])
                     QJsonDocument(summaryJson(summary)).toJson(QJsonDocument::Compact).constData());
     else
         std::fputs(qPrintable(summaryText(summary)), stdout);
-    return DoneStatus;
+    return ExitStatus::Passed;
 }

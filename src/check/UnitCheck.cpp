@@ -17,6 +17,9 @@ constexpr int ReplyTimeoutMs = 500;
 constexpr int PollIntervalMs = 100;
 // Requests in a row that a unit leaves unanswered before it counts as gone.
 constexpr int UnansweredLimit = 3;
+// A reply's second byte comes a byte's time after its first: 4 ms at 2400 baud.
+constexpr int ReplySettleMs = 20;
+constexpr int BitsPerByte = 10;
 constexpr char Line1[] = "0123456789ABCDEF";
 constexpr char Line2[] = "GHIJKLMNOPQRSTUV";
 
@@ -78,6 +81,12 @@ QList<CheckStep> unstartedSteps()
     return steps;
 }
 
+qint64 UnitCheck::resultLineTimeMs(int rate)
+{
+    const qsizetype longest = displayText(QStringLiteral("FAIL"), steps().back().name).size();
+    return longest * BitsPerByte * 1000 / rate + 1;
+}
+
 UnitCheck::UnitCheck(LineSession &session, const CheckSettings &settings)
     : m_session(session), m_settings(settings)
 {
@@ -123,6 +132,12 @@ UnitCheck::Outcome UnitCheck::checkReply()
     clock.start();
     while (port.InBufferCount() == 0 && clock.elapsed() < ReplyTimeoutMs)
         m_session.waitFor(ReplyTimeoutMs - clock.elapsed());
+    // A unit that answers with more than one byte must not pass because its first came alone.
+    if (port.InBufferCount() > 0) {
+        const qint64 settled = clock.elapsed() + ReplySettleMs;
+        while (clock.elapsed() < settled)
+            m_session.waitFor(settled - clock.elapsed());
+    }
     const QByteArray reply = port.Input();
     if (reply.isEmpty())
         return {CheckStep::Result::Fail,

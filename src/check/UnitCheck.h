@@ -39,6 +39,9 @@ public:
     // Pass or Fail; throws Stopped when the session is stopped, the steps then telling how far
     // the check came.
     Verdict run(QList<CheckStep> &steps);
+    // How long the longest result shown on the unit's display takes on the line at rate.
+    static qint64 resultLineTimeMs(int rate);
+
     // Whether the step that failed failed because the port could no longer be used (the
     // device has gone), rather than because of the unit.
     bool lineFailed() const { return m_lineFailed; }
