@@ -13,6 +13,7 @@
 #ifdef Q_OS_UNIX
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 #endif
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -143,6 +144,7 @@ void MSComm::setPortOpen(bool open)
     if (!open) {
         qint64 dropped = 0;
         if (m_serial.isOpen()) {
+            traceArrivals();
             // After a failure the loss has been told already.
             dropped = m_failure.isEmpty() ? unsentOutput() : 0;
             // Unsent bytes are dropped: closing a real port with output pending can block in
@@ -150,21 +152,27 @@ void MSComm::setPortOpen(bool open)
             m_serial.clear(QSerialPort::Output);
             closeDevice();
         }
+        const bool wasOpen = m_portOpen;
         m_portOpen = false;
         m_failure.clear();
         if (dropped > 0)
-            emit outputDropped(dropped);
+            dropOutput(dropped, tr("the port was closed"));
+        if (wasOpen)
+            note(QStringLiteral("close"));
         return;
     }
     if (m_portOpen)
         throw CommError(CommErrorCode::PortInUse, tr("Port already open"));
 
     const QString configuredPath = deviceName();
+    const QString opening = QStringLiteral("open %1 %2,N,8,1").arg(configuredPath).arg(m_baudRate);
     QFileInfo info(configuredPath);
 #ifndef Q_OS_WIN
-    if (!info.exists())
-        throw CommError(CommErrorCode::InvalidPortNumber,
-                        QString::fromLocal8Bit(std::strerror(ENOENT)));
+    if (!info.exists()) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(ENOENT));
+        note(opening + QStringLiteral(" failed: ") + reason);
+        throw CommError(CommErrorCode::InvalidPortNumber, reason);
+    }
 #endif
     // One lock file per device, whichever link names it.
     const QString canonical = info.canonicalFilePath();
@@ -180,11 +188,17 @@ void MSComm::setPortOpen(bool open)
         const QString reason = m_serial.errorString();
         const int code = openErrorCode(m_serial.error(), reason, systemError);
         m_serial.clearError();
+        note(opening + QStringLiteral(" failed: ") + reason);
         throw CommError(code, reason);
     }
     m_portOpen = true;
     m_failure.clear();
     m_commEvent = 0;
+    m_tracedWaiting = 0;
+    // The device as named and, behind a link, as opened: /dev/serial/by-id/... and ttyUSB0.
+    note(canonical.isEmpty() || canonical == configuredPath
+             ? opening
+             : opening + QStringLiteral(" (%1)").arg(canonical));
 #ifdef Q_OS_UNIX
     // A hung-up terminal polls as readable and in error for ever. Qt 6.4 reports the read of
     // nothing that follows as a read error; Qt 6.8's QSerialPort reads nothing, says nothing and
@@ -252,9 +266,17 @@ void MSComm::throwIfUnusable() const
 
 void MSComm::setOutput(const QByteArray &bytes)
 {
-    throwIfUnusable();
+    try {
+        throwIfUnusable();
+    } catch (const CommError &error) {
+        if (!bytes.isEmpty())
+            note(QStringLiteral("%1 bytes not sent: %2").arg(bytes.size()).arg(error.reason()));
+        throw;
+    }
     if (bytes.isEmpty())
         return;
+    if (m_trace)
+        m_trace->sent(bytes);
     if (m_serial.write(bytes) != bytes.size()) {
         fail(failureReason(m_serial));
         throw CommError(CommErrorCode::WriteFailed, m_failure);
@@ -281,10 +303,18 @@ void MSComm::setInBufferCount(qint16 count)
     if (!m_portOpen)
         throw CommError(CommErrorCode::PortNotOpen,
                         tr("Operation valid only when the port is open"));
-    if (m_serial.isOpen()) {
+    if (!m_serial.isOpen())
+        return;
+    if (!m_trace) {
         m_serial.clear(QSerialPort::Input);
         m_serial.readAll();
+        return;
     }
+    traceArrivals();
+    const qint64 discarded = m_serial.readAll().size() + drainTraced();
+    m_tracedWaiting = 0;
+    if (discarded > 0)
+        note(QStringLiteral("%1 bytes discarded").arg(discarded));
 }
 
 QByteArray MSComm::Input()
@@ -294,7 +324,9 @@ QByteArray MSComm::Input()
                         tr("Operation valid only when the port is open"));
     if (!m_serial.isOpen())
         return {};
+    traceArrivals();
     const QByteArray bytes = m_serial.read(ReceiveBufferSize);
+    m_tracedWaiting = std::max<qint64>(0, m_tracedWaiting - bytes.size());
 #ifdef Q_OS_WIN
     // QSerialPort on Windows starts no new read from inside read() while its buffer is limited:
     // QIODevice has reserved room in that buffer for the read then, and the port takes it as
@@ -322,14 +354,58 @@ void MSComm::fail(const QString &reason)
     if (!m_failure.isEmpty())
         return;
     m_failure = reason;
+    note(QStringLiteral("failed: ") + reason);
     const qint64 dropped = unsentOutput();
     stopListening();
     if (dropped > 0)
-        emit outputDropped(dropped);
+        dropOutput(dropped, reason);
+}
+
+void MSComm::dropOutput(qint64 count, const QString &reason)
+{
+    note(QStringLiteral("%1 bytes not sent: %2").arg(count).arg(reason));
+    emit outputDropped(count);
+}
+
+void MSComm::note(const QString &text) const
+{
+    if (m_trace)
+        m_trace->note(text);
+}
+
+void MSComm::traceArrivals()
+{
+    if (!m_trace || !m_serial.isOpen())
+        return;
+    const qint64 waiting = m_serial.bytesAvailable();
+    if (waiting > m_tracedWaiting)
+        m_trace->received(m_serial.peek(waiting).mid(m_tracedWaiting));
+    m_tracedWaiting = waiting;
+}
+
+qint64 MSComm::drainTraced()
+{
+#ifdef Q_OS_UNIX
+    // Read rather than flushed, so that no byte is discarded before the trace has it; the
+    // descriptor is non-blocking, so this ends with what the driver holds now.
+    qint64 drained = 0;
+    std::array<char, ReceiveBufferSize> chunk;
+    for (;;) {
+        const ssize_t count = ::read(int(m_serial.handle()), chunk.data(), chunk.size());
+        if (count <= 0)
+            return drained;
+        m_trace->received(QByteArray(chunk.data(), count));
+        drained += count;
+    }
+#else
+    m_serial.clear(QSerialPort::Input);
+    return 0;
+#endif
 }
 
 void MSComm::onReadyRead()
 {
+    traceArrivals();
     if (m_rThreshold < 1 || m_serial.bytesAvailable() < m_rThreshold)
         return;
     m_commEvent = ComEvReceive;
@@ -364,8 +440,10 @@ void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
         fail(hangUpReason());
     else if (error == QSerialPort::WriteError)
         fail(reason);
-    else
+    else {
         m_failure = reason;
+        note(QStringLiteral("failed: ") + reason);
+    }
 }
 
 void MSComm::onHangUp()
