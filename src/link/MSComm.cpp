@@ -54,7 +54,7 @@ int openErrorCode(QSerialPort::SerialPortError error, const QString &reason,
                   unsigned long systemError)
 {
 #ifdef Q_OS_WIN
-    // QSerialPort has these as UnknownError.
+    // Workaround (Qt Serial Port 6.4.3 for Windows, Wine 8.0 too): these come as UnknownError.
     switch (systemError) {
     case ERROR_INVALID_FUNCTION: // the name leads to something that is no serial port
     case ERROR_GEN_FAILURE:      // a USB adapter that has been unplugged
@@ -91,6 +91,7 @@ QString hangUpReason()
     return MSComm::tr("The device is no longer connected");
 }
 
+// Workaround (Qt Serial Port 6.4.3 for Windows; 109 under Wine 8.0): only their text is kept.
 // The Windows error codes that, on a port that was open and working, mean its device has gone:
 // what USB adapters' drivers (5, 31) and the system (21, 22, 995, 1167, 1617) report then, and
 // what Wine reports when the terminal behind the port hangs up (109, a broken pipe).
@@ -200,6 +201,7 @@ void MSComm::setPortOpen(bool open)
              ? opening
              : opening + QStringLiteral(" (%1)").arg(canonical));
 #ifdef Q_OS_UNIX
+    // Workaround (Qt 6.4.2 and 6.8.2): no signal tells of a hang-up; 6.8 spins on the dead line.
     // A hung-up terminal polls as readable and in error for ever. Qt 6.4 reports the read of
     // nothing that follows as a read error; Qt 6.8's QSerialPort reads nothing, says nothing and
     // is woken again at once, taking a whole core. The exception notifier is woken by
@@ -328,6 +330,7 @@ QByteArray MSComm::Input()
     const QByteArray bytes = m_serial.read(ReceiveBufferSize);
     m_tracedWaiting = std::max<qint64>(0, m_tracedWaiting - bytes.size());
 #ifdef Q_OS_WIN
+    // Workaround (Qt Serial Port 6.4.3 under Wine 8.0): reading stops after the first Input().
     // QSerialPort on Windows starts no new read from inside read() while its buffer is limited:
     // QIODevice has reserved room in that buffer for the read then, and the port takes it as
     // full. Its other way to read on, the wait for a received character, never ends under Wine,
@@ -416,6 +419,7 @@ void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
 {
     if (error == QSerialPort::NoError || !m_portOpen || !m_failure.isEmpty())
         return;
+    // Workaround (Qt 6.4.2 only): an emptied buffer gives a stale-errno read error; reading stops.
     // Open failures are reported by setPortOpen itself; these arrive while the port is in use.
     // Two of them come from a line that is fine, and must not end its use:
     // - a read of nothing, when the receive buffer was emptied (a click) between the notice that
