@@ -8,79 +8,37 @@ class PlatformTest : public QObject
     Q_OBJECT
 
 private slots:
+    // Each setting: the arguments after the program's name, XDG_SESSION_TYPE, WAYLAND_DISPLAY,
+    // DISPLAY and QT_QPA_PLATFORM, split by '|'.
     void choice_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("session");
-        QTest::addColumn<QString>("wayland");
-        QTest::addColumn<QString>("display");
-        QTest::addColumn<QString>("chosen");
-        QTest::addColumn<QByteArray>("asked");
-        const QByteArray x11First("xcb;wayland");
-        QTest::newRow("Wayland session with XWayland") << QStringList() << "wayland"
-                                                       << "wayland-0"
-                                                       << ":0"
-                                                       << "" << x11First;
-        QTest::newRow("session type alone says Wayland") << QStringList() << "wayland"
-                                                         << ""
-                                                         << ":0"
-                                                         << "" << x11First;
-        QTest::newRow("Wayland display alone") << QStringList() << ""
-                                               << "wayland-0"
-                                               << ":1"
-                                               << "" << x11First;
-        QTest::newRow("no XWayland") << QStringList() << "wayland"
-                                     << "wayland-0"
-                                     << ""
-                                     << "" << QByteArray();
-        QTest::newRow("X11 session") << QStringList() << "x11"
-                                     << ""
-                                     << ":0"
-                                     << "" << QByteArray();
-        QTest::newRow("no display at all") << QStringList() << "tty"
-                                           << ""
-                                           << ""
-                                           << "" << QByteArray();
-        QTest::newRow("QT_QPA_PLATFORM wins") << QStringList() << "wayland"
-                                              << "wayland-0"
-                                              << ":0"
-                                              << "wayland" << QByteArray();
-        QTest::newRow("-platform wins") << QStringList{"-platform", "wayland"} << "wayland"
-                                        << "wayland-0"
-                                        << ":0"
-                                        << "" << QByteArray();
-        QTest::newRow("--platform wins")
-            << QStringList{"--trace", "t", "--platform", "wayland"} << "wayland"
-            << "wayland-0"
-            << ":0"
-            << "" << QByteArray();
-        QTest::newRow("-platform without a value is no choice")
-            << QStringList{"-platform"} << "wayland"
-            << "wayland-0"
-            << ":0"
-            << "" << x11First;
-        QTest::newRow("-platformtheme is no choice")
-            << QStringList{"-platformtheme", "gtk3"} << "wayland"
-            << "wayland-0"
-            << ":0"
-            << "" << x11First;
-        QTest::newRow("-platform=wayland is no Qt spelling")
-            << QStringList{"-platform=wayland"} << "wayland"
-            << "wayland-0"
-            << ":0"
-            << "" << x11First;
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<bool>("x11First");
+        QTest::newRow("Wayland session with XWayland") << "|wayland|wayland-0|:0|" << true;
+        QTest::newRow("session type alone says Wayland") << "|wayland||:0|" << true;
+        QTest::newRow("Wayland display alone") << "||wayland-0|:1|" << true;
+        QTest::newRow("no XWayland") << "|wayland|wayland-0||" << false;
+        QTest::newRow("X11 session") << "|x11||:0|" << false;
+        QTest::newRow("no display at all") << "|tty|||" << false;
+        QTest::newRow("QT_QPA_PLATFORM wins") << "|wayland|wayland-0|:0|wayland" << false;
+        QTest::newRow("-platform wins") << "-platform wayland|wayland|wayland-0|:0|" << false;
+        QTest::newRow("--platform wins, after other options")
+            << "--trace t --platform wayland|wayland|wayland-0|:0|" << false;
+        QTest::newRow("-platform without a value") << "-platform|wayland|wayland-0|:0|" << true;
+        QTest::newRow("-platformtheme is another option")
+            << "-platformtheme gtk3|wayland|wayland-0|:0|" << true;
+        QTest::newRow("-platform=wayland is no spelling of Qt's")
+            << "-platform=wayland|wayland|wayland-0|:0|" << true;
     }
     void choice()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, session);
-        QFETCH(QString, wayland);
-        QFETCH(QString, display);
-        QFETCH(QString, chosen);
-        QFETCH(QByteArray, asked);
-        QCOMPARE(platformToAskFor(QStringList{"kv310-test"} + arguments,
-                                  {session, wayland, display, chosen}),
-                 asked);
+        QFETCH(QString, setting);
+        QFETCH(bool, x11First);
+        const QStringList field = setting.split('|');
+        const QStringList arguments =
+            QStringList{"kv310-test"} + field[0].split(' ', Qt::SkipEmptyParts);
+        QCOMPARE(platformToAskFor(arguments, {field[1], field[2], field[3], field[4]}),
+                 x11First ? QByteArray("xcb;wayland") : QByteArray());
     }
 };
 

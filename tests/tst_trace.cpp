@@ -10,39 +10,26 @@
 namespace
 {
 
-// A trace's events with their stamps taken off ("> FE F0"); fault says what is wrong with a line:
-// a stamp out of the format, out of order or outside [from, to], or bytes not written as
-// upper-case hex pairs with one space between.
-struct Trace {
-    QStringList events;
-    QString fault;
-};
-
-Trace readTrace(const QString &path, const QDateTime &from, const QDateTime &to)
+// A trace's events with their stamps taken off ("> FE F0"). A line out of the format (bytes as
+// upper-case hex pairs with one space between), or stamped out of order or outside [from, to],
+// is kept whole after "out of place: ".
+QStringList traceEvents(const QString &path, const QDateTime &from, const QDateTime &to)
 {
     static const QRegularExpression format(QStringLiteral(
-        R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z) (([<>]) [0-9A-F]{2}( [0-9A-F]{2})*|# \S.*)$)"));
+        R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z) ([<>]( [0-9A-F]{2})+|# \S.*)$)"));
     QFile file(path);
-    Trace trace;
-    if (!file.open(QIODevice::ReadOnly))
-        return {{}, QStringLiteral("no trace")};
+    QStringList events;
     QDateTime last = from.addMSecs(-1);
-    for (const QByteArray &line : file.readAll().split('\n')) {
+    for (const QByteArray &line :
+         file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList()) {
         const QRegularExpressionMatch match = format.match(QString::fromUtf8(line));
         const QDateTime stamp = QDateTime::fromString(match.captured(1), Qt::ISODateWithMs);
-        if (line.isEmpty())
-            continue;
-        if (!match.hasMatch() || stamp < last || stamp > to.addMSecs(1))
-            trace.fault += QStringLiteral("line out of place: ") + line + '\n';
+        const bool inPlace = match.hasMatch() && stamp >= last && stamp <= to.addMSecs(1);
+        if (!line.isEmpty())
+            events.append(inPlace ? match.captured(2) : "out of place: " + line);
         last = stamp;
-        trace.events.append(match.captured(2));
     }
-    return trace;
-}
-
-QString sent(const QByteArray &bytes)
-{
-    return QStringLiteral("> ") + bytes.toHex(' ').toUpper();
+    return events;
 }
 
 } // namespace
@@ -72,11 +59,10 @@ private slots:
         QVERIFY(harness.line().write(answer));
         QTRY_VERIFY(harness.control<QLabel>("lblKey(0)")->text() != "1 ??");
         QVERIFY(harness.click("cmdCom"));
-        const Trace trace = readTrace(path, from, QDateTime::currentDateTimeUtc());
-        QCOMPARE(trace.fault, QString());
-        QCOMPARE(trace.events,
-                 QStringList({"# open " + harness.line().slavePath() + " 2400,N,8,1", sent(banner),
-                              sent(Wire::KeyRequest), "< 2A 01", "# close"}));
+        QCOMPARE(
+            traceEvents(path, from, QDateTime::currentDateTimeUtc()),
+            QStringList({"# open " + harness.line().slavePath() + " 2400,N,8,1",
+                         "> " + banner.toHex(' ').toUpper(), "> FE F0", "< 2A 01", "# close"}));
     }
 
     // Each way bytes arrive, leave the buffer or fail to go, as the port component traces it.
@@ -128,53 +114,47 @@ private slots:
             QVERIFY_THROWS_EXCEPTION(CommError, port.setOutput("abc"));
         }
         port.setPortOpen(false);
-        const Trace trace = readTrace(path, from, QDateTime::currentDateTimeUtc());
-        QCOMPARE(trace.fault, QString());
-        QCOMPARE(trace.events, QStringList{"# open " + line.slavePath() + " 9600,N,8,1"} + events +
-                                   QStringList{"# close"});
+        QCOMPARE(traceEvents(path, from, QDateTime::currentDateTimeUtc()),
+                 QStringList{"# open " + line.slavePath() + " 9600,N,8,1"} + events +
+                     QStringList{"# close"});
     }
 
-    // The window's trace file, chosen by --trace over KV310_TRACE: one that cannot be opened is
-    // told on standard error, naming it, and the window runs on.
+    // The window's trace file, chosen by --trace over KV310_TRACE: one that cannot be opened (in a
+    // missing folder) is told on standard error, naming it, and the window runs on.
     void programTraceFile_data()
     {
-        QTest::addColumn<bool>("optionOpens");
-        QTest::addColumn<bool>("variableOpens");
-        QTest::addColumn<bool>("optionGiven");
-        QTest::newRow("the variable's file cannot be opened") << false << false << false;
-        QTest::newRow("the option's cannot, the variable's can") << false << true << true;
-        QTest::newRow("the option's can, the variable's cannot") << true << false << true;
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("variable");
+        QTest::newRow("the variable's file cannot be opened") << ""
+                                                              << "missing/v";
+        QTest::newRow("the option's cannot, the variable's can") << "missing/o"
+                                                                 << "v";
+        QTest::newRow("the option's can, the variable's cannot") << "o"
+                                                                 << "missing/v";
     }
     void programTraceFile()
     {
-        QFETCH(bool, optionOpens);
-        QFETCH(bool, variableOpens);
-        QFETCH(bool, optionGiven);
+        QFETCH(QString, option);
+        QFETCH(QString, variable);
         const QTemporaryDir directory;
-        const auto file = [&directory](bool opens, const char *name) {
-            return directory.filePath(opens ? name : QStringLiteral("missing/%1").arg(name));
-        };
-        const QString option = file(optionOpens, "option.trace");
-        const QString variable = file(variableOpens, "variable.trace");
-        const QString chosen = optionGiven ? option : variable;
-        const bool opens = optionGiven ? optionOpens : variableOpens;
         QProcess program;
+        program.setWorkingDirectory(directory.path());
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("KV310_TRACE", variable);
         program.setProcessEnvironment(environment);
         program.start(KV310_TEST_PATH,
-                      optionGiven ? QStringList{"--trace", option} : QStringList());
-        QVERIFY(program.waitForStarted());
+                      option.isEmpty() ? QStringList() : QStringList{"--trace", option});
+        const QString chosen = option.isEmpty() ? variable : option;
         QByteArray errors;
-        if (opens)
-            QTRY_VERIFY(QFile::exists(chosen));
-        else
+        if (chosen.startsWith("missing/"))
             QTRY_VERIFY((errors += program.readAllStandardError())
-                            .contains(("cannot open " + chosen + " for the trace").toLocal8Bit()));
+                            .contains("cannot open " + chosen.toLocal8Bit() + " for the trace"));
+        else
+            QTRY_VERIFY(QFile::exists(directory.filePath(chosen)));
         QTest::qWait(300);
         QCOMPARE(program.state(), QProcess::Running);
         QVERIFY(!program.readAllStandardError().contains("trace"));
-        QVERIFY(!QFile::exists(optionGiven ? variable : option));
+        QCOMPARE(QDir(directory.path()).entryList(QDir::Files).size(), int(chosen == "o"));
         program.kill();
         program.waitForFinished();
     }
