@@ -22,8 +22,7 @@ benches=(bench_ripple bench_polling bench_key_latency bench_throughput bench_sta
 kv310_install "${KV310_PACKAGES[@]}"
 # What is measured: the tree as it is built.
 commit=$(git describe --always --dirty 2>/dev/null || echo unknown)
-kv310_build build-release -DBUILD_TESTING=ON -DCMAKE_BUILD_TYPE=Release \
-    --target kv310-test kv310-sim kv310-test-driver kv310-bench-report \
+kv310_build build-release --target kv310-test kv310-sim kv310-test-driver kv310-bench-report \
     "${benches[@]}" >&2
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 

@@ -41,10 +41,20 @@ fi
 # start must show here.
 export QT_FORCE_STDERR_LOGGING=1
 link="$XDG_RUNTIME_DIR/kv310-sim-$$"
-pids=()
+programs=()
+display_pid=
+# The programs end first and the display after them: a program whose display goes first says
+# that its X11 connection broke.
 # shellcheck disable=SC2317 # run by the EXIT trap
 cleanup() {
-    kill "${pids[@]}" 2>/dev/null || true
+    if [ "${#programs[@]}" -gt 0 ]; then
+        kill "${programs[@]}" 2>/dev/null || true
+        wait "${programs[@]}" 2>/dev/null || true
+    fi
+    if [ -n "$display_pid" ]; then
+        kill "$display_pid" 2>/dev/null || true
+        wait "$display_pid" 2>/dev/null || true
+    fi
     [ -z "$own_runtime_dir" ] || rm -rf "$own_runtime_dir"
 }
 trap cleanup EXIT
@@ -52,7 +62,7 @@ trap cleanup EXIT
 if $smoke; then
     # Xvfb names its display once it takes connections.
     exec {xvfb_out}< <(exec Xvfb -displayfd 1 -nolisten tcp -screen 0 1024x768x24 2>/dev/null)
-    pids+=($!)
+    display_pid=$!
     read -r -t 20 display <&"$xvfb_out" || { echo "run.sh: the virtual display did not start" >&2; exit 1; }
     export DISPLAY=:$display
     unset WAYLAND_DISPLAY
@@ -61,7 +71,7 @@ fi
 # The simulator makes its link once its line is open: the utility opens the port after that.
 build/bin/kv310-sim --link "$link" >/dev/null &
 sim=$!
-pids+=("$sim")
+programs+=("$sim")
 for _ in $(seq 100); do
     if [ -L "$link" ] || ! kill -0 "$sim" 2>/dev/null; then break; fi
     sleep 0.1
@@ -71,7 +81,7 @@ echo "Simulated KV310 on $(readlink "$link") (also $link); the utility's com1 is
 
 KV310_COM1="$link" build/bin/kv310-test &
 utility=$!
-pids+=("$utility")
+programs+=("$utility")
 
 if $smoke; then
     shown() { xwininfo -root -tree | grep -qF "\"$1\""; }

@@ -34,16 +34,21 @@ kv310_install() {
     fi
 }
 
-# kv310_build DIR [CMAKE_OPTION...] [--target TARGET...]: configures DIR (RelWithDebInfo unless an
-# option says otherwise) and builds everything, or only the targets named.
+# kv310_build PRESET [DIR] [--target TARGET...]: configures with the CMake preset (build,
+# build-sanitize or build-release, in CMakePresets.json), in DIR instead of the preset's own folder
+# when given, and builds everything, or only the targets named.
 kv310_build() {
-    local dir=$1 options=() targets=()
+    local preset=$1 dir=
     shift
-    while [ $# -gt 0 ] && [ "$1" != --target ]; do
-        options+=("$1")
+    if [ $# -gt 0 ] && [ "$1" != --target ]; then
+        dir=$1
         shift
-    done
-    [ $# -eq 0 ] || targets=("$@")
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
-    cmake --build "$dir" --parallel "$(nproc)" "${targets[@]}"
+    fi
+    if [ -n "$dir" ]; then
+        cmake --preset "$preset" -B "$dir" >/dev/null
+        cmake --build "$dir" --parallel "$(nproc)" "$@"
+    else
+        cmake --preset "$preset" >/dev/null
+        cmake --build --preset "$preset" --parallel "$(nproc)" "$@"
+    fi
 }

@@ -184,7 +184,7 @@ make_prefix() {
 
 run_tests() {
     echo "== Tests under Wine"
-    kv310_build "$BUILD/host" -DBUILD_TESTING=ON --target tst_end_to_end tst_check tst_station kv310-sim
+    kv310_build build "$BUILD/host" --target tst_end_to_end tst_check tst_station kv310-sim
     make_prefix
     QT_QPA_PLATFORM=offscreen with_windows_driver "$BUILD/host/bin/tst_end_to_end"
     # The check's console program, through the same COM1 mapping.

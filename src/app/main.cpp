@@ -3,6 +3,8 @@
 #include "common/QtOptions.h"
 #include "ui/ApplicationSetup.h"
 #include "ui/MainWindow.h"
+#include "ui/PlatformChoice.h"
+#include "ui/WindowTrace.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -43,10 +45,10 @@ void answerInParentConsole()
 constexpr char DefaultPorts[2][11] = {"/dev/ttyS0", "/dev/ttyS1"};
 #endif
 
-// The utility has no options of its own: --help and --version are answered and anything but Qt's
-// standard options is refused, all without a display, so that they work over ssh and in scripts.
-// Returns the exit status when answered here, nothing when the window is to open.
-std::optional<int> answerCommandLine(int argc, char *argv[])
+// --help and --version are answered and anything but --trace and Qt's standard options is
+// refused, all without a display, so that they work over ssh and in scripts. Returns the exit
+// status when answered here, nothing when the window is to open (with traceFile from --trace).
+std::optional<int> answerCommandLine(int argc, char *argv[], QString &traceFile)
 {
     // Decodes the arguments and names the program in the help, without loading a platform.
     const QCoreApplication application(argc, argv);
@@ -56,14 +58,18 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral(
-            "Test utility for the KV310 serial LCD with keypad. Apart from --check, --station\n"
-            "and --summary it has no options of its own: without arguments it opens its\n"
+            "Test utility for the KV310 serial LCD with keypad. Apart from --check, --station,\n"
+            "--summary and --trace it has no options of its own: without arguments it opens its\n"
             "window.\n%1\n\n"
             "Port 1 (com1) is the device in KV310_COM1, %2 when unset or empty.\n"
             "Port 2 (com2) is the device in KV310_COM2, %3 when unset or empty.\n\n"
             "kv310-test --check checks a unit without the window, kv310-test --station checks\n"
             "unit after unit for a shift, and kv310-test --summary FILE sums up a station's\n"
-            "results; each lists its options with --help.\n"
+            "results; each lists its options with --help.\n\n"
+            "--trace FILE (or KV310_TRACE=FILE) appends every byte on the line to FILE, one\n"
+            "timestamped line per event: > sent, < received, # open, close and failures:\n"
+            "  2026-12-08T09:14:03.441Z > FE F0\n"
+            "  2026-12-08T09:14:03.447Z < 05\n"
             "See kv310-test(1).")
             .arg(QtOptions::HelpLine, QLatin1String(DefaultPorts[0]),
                  QLatin1String(DefaultPorts[1])));
@@ -71,16 +77,25 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
     parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Displays this help.")));
     parser.addVersionOption();
+    const QCommandLineOption traceOption(QStringLiteral("trace"),
+                                         QStringLiteral("Appends a trace of the line to <file>."),
+                                         QStringLiteral("file"));
+    parser.addOption(traceOption);
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    return CommandLine::read(parser, QCoreApplication::arguments(),
-                             {QStringLiteral("kv310-test"), QStringLiteral(KV310_VERSION),
-                              QStringLiteral("kv310-test --help")});
+    if (const auto status = CommandLine::read(parser, QCoreApplication::arguments(),
+                                              {QStringLiteral("kv310-test"),
+                                               QStringLiteral(KV310_VERSION),
+                                               QStringLiteral("kv310-test --help")}))
+        return status;
+    traceFile = parser.value(traceOption);
+    return std::nullopt;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    QString traceFile;
     if (argc > 1) {
 #ifdef Q_OS_WIN
         answerInParentConsole();
@@ -88,12 +103,14 @@ int main(int argc, char *argv[])
         const CommandMode mode = commandMode(argc, argv);
         if (mode != CommandMode::Window)
             return runConsoleCommand(mode, argc, argv);
-        if (const std::optional<int> status = answerCommandLine(argc, argv))
+        if (const std::optional<int> status = answerCommandLine(argc, argv, traceFile))
             return *status;
     }
+    askForPlatform(argc, argv);
     QApplication application(argc, argv);
     setUpApplication(application);
     MainWindow window;
+    traceWindowLine(window, traceFile);
     window.show();
     return application.exec();
 }

@@ -13,6 +13,7 @@
 #ifdef Q_OS_UNIX
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 #endif
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -53,7 +54,7 @@ int openErrorCode(QSerialPort::SerialPortError error, const QString &reason,
                   unsigned long systemError)
 {
 #ifdef Q_OS_WIN
-    // QSerialPort has these as UnknownError.
+    // Workaround (Qt Serial Port 6.4.3 for Windows, Wine 8.0 too): these come as UnknownError.
     switch (systemError) {
     case ERROR_INVALID_FUNCTION: // the name leads to something that is no serial port
     case ERROR_GEN_FAILURE:      // a USB adapter that has been unplugged
@@ -90,6 +91,7 @@ QString hangUpReason()
     return MSComm::tr("The device is no longer connected");
 }
 
+// Workaround (Qt Serial Port 6.4.3 for Windows; 109 under Wine 8.0): only their text is kept.
 // The Windows error codes that, on a port that was open and working, mean its device has gone:
 // what USB adapters' drivers (5, 31) and the system (21, 22, 995, 1167, 1617) report then, and
 // what Wine reports when the terminal behind the port hangs up (109, a broken pipe).
@@ -143,6 +145,7 @@ void MSComm::setPortOpen(bool open)
     if (!open) {
         qint64 dropped = 0;
         if (m_serial.isOpen()) {
+            traceArrivals();
             // After a failure the loss has been told already.
             dropped = m_failure.isEmpty() ? unsentOutput() : 0;
             // Unsent bytes are dropped: closing a real port with output pending can block in
@@ -150,21 +153,27 @@ void MSComm::setPortOpen(bool open)
             m_serial.clear(QSerialPort::Output);
             closeDevice();
         }
+        const bool wasOpen = m_portOpen;
         m_portOpen = false;
         m_failure.clear();
         if (dropped > 0)
-            emit outputDropped(dropped);
+            dropOutput(dropped, tr("the port was closed"));
+        if (wasOpen)
+            note(QStringLiteral("close"));
         return;
     }
     if (m_portOpen)
         throw CommError(CommErrorCode::PortInUse, tr("Port already open"));
 
     const QString configuredPath = deviceName();
+    const QString opening = QStringLiteral("open %1 %2,N,8,1").arg(configuredPath).arg(m_baudRate);
     QFileInfo info(configuredPath);
 #ifndef Q_OS_WIN
-    if (!info.exists())
-        throw CommError(CommErrorCode::InvalidPortNumber,
-                        QString::fromLocal8Bit(std::strerror(ENOENT)));
+    if (!info.exists()) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(ENOENT));
+        note(opening + QStringLiteral(" failed: ") + reason);
+        throw CommError(CommErrorCode::InvalidPortNumber, reason);
+    }
 #endif
     // One lock file per device, whichever link names it.
     const QString canonical = info.canonicalFilePath();
@@ -180,12 +189,19 @@ void MSComm::setPortOpen(bool open)
         const QString reason = m_serial.errorString();
         const int code = openErrorCode(m_serial.error(), reason, systemError);
         m_serial.clearError();
+        note(opening + QStringLiteral(" failed: ") + reason);
         throw CommError(code, reason);
     }
     m_portOpen = true;
     m_failure.clear();
     m_commEvent = 0;
+    m_tracedWaiting = 0;
+    // The device as named and, behind a link, as opened: /dev/serial/by-id/... and ttyUSB0.
+    note(canonical.isEmpty() || canonical == configuredPath
+             ? opening
+             : opening + QStringLiteral(" (%1)").arg(canonical));
 #ifdef Q_OS_UNIX
+    // Workaround (Qt 6.4.2 and 6.8.2): no signal tells of a hang-up; 6.8 spins on the dead line.
     // A hung-up terminal polls as readable and in error for ever. Qt 6.4 reports the read of
     // nothing that follows as a read error; Qt 6.8's QSerialPort reads nothing, says nothing and
     // is woken again at once, taking a whole core. The exception notifier is woken by
@@ -252,9 +268,17 @@ void MSComm::throwIfUnusable() const
 
 void MSComm::setOutput(const QByteArray &bytes)
 {
-    throwIfUnusable();
+    try {
+        throwIfUnusable();
+    } catch (const CommError &error) {
+        if (!bytes.isEmpty())
+            note(QStringLiteral("%1 bytes not sent: %2").arg(bytes.size()).arg(error.reason()));
+        throw;
+    }
     if (bytes.isEmpty())
         return;
+    if (m_trace)
+        m_trace->sent(bytes);
     if (m_serial.write(bytes) != bytes.size()) {
         fail(failureReason(m_serial));
         throw CommError(CommErrorCode::WriteFailed, m_failure);
@@ -281,10 +305,18 @@ void MSComm::setInBufferCount(qint16 count)
     if (!m_portOpen)
         throw CommError(CommErrorCode::PortNotOpen,
                         tr("Operation valid only when the port is open"));
-    if (m_serial.isOpen()) {
+    if (!m_serial.isOpen())
+        return;
+    if (!m_trace) {
         m_serial.clear(QSerialPort::Input);
         m_serial.readAll();
+        return;
     }
+    traceArrivals();
+    const qint64 discarded = m_serial.readAll().size() + drainTraced();
+    m_tracedWaiting = 0;
+    if (discarded > 0)
+        note(QStringLiteral("%1 bytes discarded").arg(discarded));
 }
 
 QByteArray MSComm::Input()
@@ -294,8 +326,11 @@ QByteArray MSComm::Input()
                         tr("Operation valid only when the port is open"));
     if (!m_serial.isOpen())
         return {};
+    traceArrivals();
     const QByteArray bytes = m_serial.read(ReceiveBufferSize);
+    m_tracedWaiting = std::max<qint64>(0, m_tracedWaiting - bytes.size());
 #ifdef Q_OS_WIN
+    // Workaround (Qt Serial Port 6.4.3 under Wine 8.0): reading stops after the first Input().
     // QSerialPort on Windows starts no new read from inside read() while its buffer is limited:
     // QIODevice has reserved room in that buffer for the read then, and the port takes it as
     // full. Its other way to read on, the wait for a received character, never ends under Wine,
@@ -322,14 +357,58 @@ void MSComm::fail(const QString &reason)
     if (!m_failure.isEmpty())
         return;
     m_failure = reason;
+    note(QStringLiteral("failed: ") + reason);
     const qint64 dropped = unsentOutput();
     stopListening();
     if (dropped > 0)
-        emit outputDropped(dropped);
+        dropOutput(dropped, reason);
+}
+
+void MSComm::dropOutput(qint64 count, const QString &reason)
+{
+    note(QStringLiteral("%1 bytes not sent: %2").arg(count).arg(reason));
+    emit outputDropped(count);
+}
+
+void MSComm::note(const QString &text) const
+{
+    if (m_trace)
+        m_trace->note(text);
+}
+
+void MSComm::traceArrivals()
+{
+    if (!m_trace || !m_serial.isOpen())
+        return;
+    const qint64 waiting = m_serial.bytesAvailable();
+    if (waiting > m_tracedWaiting)
+        m_trace->received(m_serial.peek(waiting).mid(m_tracedWaiting));
+    m_tracedWaiting = waiting;
+}
+
+qint64 MSComm::drainTraced()
+{
+#ifdef Q_OS_UNIX
+    // Read rather than flushed, so that no byte is discarded before the trace has it; the
+    // descriptor is non-blocking, so this ends with what the driver holds now.
+    qint64 drained = 0;
+    std::array<char, ReceiveBufferSize> chunk;
+    for (;;) {
+        const ssize_t count = ::read(int(m_serial.handle()), chunk.data(), chunk.size());
+        if (count <= 0)
+            return drained;
+        m_trace->received(QByteArray(chunk.data(), count));
+        drained += count;
+    }
+#else
+    m_serial.clear(QSerialPort::Input);
+    return 0;
+#endif
 }
 
 void MSComm::onReadyRead()
 {
+    traceArrivals();
     if (m_rThreshold < 1 || m_serial.bytesAvailable() < m_rThreshold)
         return;
     m_commEvent = ComEvReceive;
@@ -340,6 +419,7 @@ void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
 {
     if (error == QSerialPort::NoError || !m_portOpen || !m_failure.isEmpty())
         return;
+    // Workaround (Qt 6.4.2 only): an emptied buffer gives a stale-errno read error; reading stops.
     // Open failures are reported by setPortOpen itself; these arrive while the port is in use.
     // Two of them come from a line that is fine, and must not end its use:
     // - a read of nothing, when the receive buffer was emptied (a click) between the notice that
@@ -364,8 +444,10 @@ void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
         fail(hangUpReason());
     else if (error == QSerialPort::WriteError)
         fail(reason);
-    else
+    else {
         m_failure = reason;
+        note(QStringLiteral("failed: ") + reason);
+    }
 }
 
 void MSComm::onHangUp()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommError.h"
+#include "LineTrace.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -8,6 +9,7 @@
 #include <QString>
 
 #include <memory>
+#include <utility>
 
 class QSocketNotifier;
 
@@ -61,6 +63,10 @@ public:
     // platform's first or second serial port.
     static QString devicePathForPort(int port);
 
+    // Every byte written and received from now on, and what happens to the line, go to trace;
+    // nullptr stops tracing. Shared, as whoever opened the file may keep it too.
+    void setTrace(std::shared_ptr<LineTrace> trace) { m_trace = std::move(trace); }
+
 signals:
     // Raised on the owner's thread whenever received bytes are waiting (threshold 1 or more).
     void OnComm();
@@ -78,6 +84,12 @@ private:
     void throwIfUnusable() const;
     // Bytes handed to the port and not yet gone: queued here or held by the driver.
     qint64 unsentOutput() const;
+    // Traces the received bytes waiting that the trace has not seen yet.
+    void traceArrivals();
+    // Reads and traces what the driver holds, for a discard; how many bytes that was.
+    qint64 drainTraced();
+    void note(const QString &text) const;
+    void dropOutput(qint64 count, const QString &reason);
 
     QSerialPort m_serial;
     // Tells of the line hanging up (device unplugged), which no QSerialPort signal reports on
@@ -91,4 +103,7 @@ private:
     qint16 m_commEvent = 0;
     // Why the open port can no longer be used (device gone, write error); empty while healthy.
     QString m_failure;
+    std::shared_ptr<LineTrace> m_trace;
+    // How many of the bytes waiting, oldest first, the trace has seen.
+    qint64 m_tracedWaiting = 0;
 };

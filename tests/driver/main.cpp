@@ -13,6 +13,7 @@
 #include "link/MSComm.h"
 #include "ui/ApplicationSetup.h"
 #include "ui/MainWindow.h"
+#include "ui/WindowTrace.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -84,6 +85,8 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     setUpApplication(application);
     MainWindow window;
+    // KV310_TRACE traces the line as the utility would, for the benchmarks with a trace.
+    traceWindowLine(window, {});
     window.show();
     Driver driver(window);
     QTimer::singleShot(0, &driver, [] { reply("ready"); });
