@@ -7,6 +7,7 @@
 #include "StopSignals.h"
 #include "SummaryCommand.h"
 #include "common/CommandLine.h"
+#include "link/LineTrace.h"
 #include "link/MSComm.h"
 
 #include <QCommandLineParser>
@@ -88,7 +89,7 @@ int modeUsageError(const QString &mode, const QString &error)
 
 void LineOptionSet::addTo(QCommandLineParser &parser) const
 {
-    parser.addOptions({m_port, m_rate, m_keyTimeout, m_noConfirm});
+    parser.addOptions({m_port, m_rate, m_keyTimeout, m_noConfirm, m_trace});
 }
 
 std::optional<LineOptions> LineOptionSet::read(const QCommandLineParser &parser,
@@ -119,7 +120,22 @@ std::optional<LineOptions> LineOptionSet::read(const QCommandLineParser &parser,
     }
     options.settings.keyTimeoutMs = int(keyTimeout * 1000);
     options.settings.confirmDisplay = !parser.isSet(m_noConfirm);
+    options.traceFile = LineTrace::chosenFile(parser.value(m_trace));
     return options;
+}
+
+bool traceLine(MSComm &port, const LineOptions &options)
+{
+    if (options.traceFile.isEmpty())
+        return true;
+    QString error;
+    std::shared_ptr<LineTrace> trace = LineTrace::open(options.traceFile, error);
+    if (!trace) {
+        std::fprintf(stderr, "kv310-test: %s\n", qPrintable(error));
+        return false;
+    }
+    port.setTrace(std::move(trace));
+    return true;
 }
 
 bool openLine(MSComm &port, const LineOptions &options)
@@ -188,6 +204,8 @@ int runCheckCommand(int argc, char *argv[])
 
     ConsoleOperator console(ConsoleOperator::TypedAhead::Kept);
     MSComm port;
+    if (!traceLine(port, *options))
+        return ExitStatus::UsageError;
     LineSession session(port, console, &application);
     stopSignals.watch(session);
 

@@ -32,9 +32,10 @@ struct LineOptions {
     QString port = QStringLiteral("1"); // as given: 1, 2, or a device's name
     PortChoice choice;
     CheckSettings settings;
+    QString traceFile; // --trace, or KV310_TRACE
 };
 
-// Adds --port, --rate, --key-timeout and --no-confirm to parser.
+// Adds --port, --rate, --key-timeout, --no-confirm and --trace to parser.
 class LineOptionSet
 {
 public:
@@ -57,12 +58,21 @@ private:
     const QCommandLineOption m_noConfirm{
         QStringLiteral("no-confirm"),
         QStringLiteral("Does not ask whether the display is right; that step is not judged.")};
+    const QCommandLineOption m_trace{
+        QStringLiteral("trace"),
+        QStringLiteral("Appends a timestamped trace of every byte on the line to file "
+                       "(also KV310_TRACE)."),
+        QStringLiteral("file")};
 };
 
 // A mode as the command-line helper names it: kv310-test, and where its help is.
 CommandLine::Program modeProgram(const QString &mode);
 // The usage error of a mode: "kv310-test: ERROR" and where its help is; returns 2.
 int modeUsageError(const QString &mode, const QString &error);
+
+// Starts the trace the options ask for; on failure tells why on standard error and returns
+// false, before the port is touched.
+bool traceLine(MSComm &port, const LineOptions &options);
 
 // Opens the port for a check or a station; on failure tells why on standard output (the
 // window's words where it has them) and returns false.

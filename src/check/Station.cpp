@@ -335,6 +335,8 @@ int runStationCommand(int argc, char *argv[])
                          .arg(*unit));
 
     MSComm port;
+    if (!traceLine(port, options->line))
+        return ExitStatus::UsageError;
     LineSession session(port, console, &application);
     stopSignals.watch(session);
     if (!openLine(port, options->line))
