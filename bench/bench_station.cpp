@@ -80,11 +80,11 @@ int main(int argc, char *argv[])
         for (int key = 1; key <= 6; ++key) {
             if (!station.waitForLine("Press key " + QByteArray::number(key), 20000))
                 return couldNotMeasure("bench_station", "no key prompt");
-            unit.send("keys " + keyByte(key), "keys ");
+            unit.send("keys " + keyByte(key));
             if (!station.waitForLine("Key " + QByteArray::number(key) + " down", 20000))
                 return couldNotMeasure("bench_station", "a key was not seen");
             unit.takeLines();
-            unit.send("keys 00", "keys 00");
+            unit.send("keys 00");
             // The release is the first reply of 00 the unit sends after it.
             std::optional<Clock::time_point> sent;
             while (!sent) {
@@ -101,10 +101,10 @@ int main(int argc, char *argv[])
         if (!disconnect)
             return couldNotMeasure("bench_station", "the unit was not saved");
         ownMs.push_back(msBetween(released, *disconnect));
-        unit.send("mute on", "mute on");
+        unit.send("mute on");
         if (!station.waitForLine("Shift:", 20000))
             return couldNotMeasure("bench_station", "the removal was not seen");
-        unit.send("mute off", "mute off");
+        unit.send("mute off");
         if (number == EarlyUnits) {
             earlyResident = statusMiB(pid, "VmRSS").value_or(0);
             earlyFiles = openFiles(pid);
