@@ -73,19 +73,16 @@ std::optional<int> answerCommandLine(int argc, char *argv[], QString &traceFile)
             "See kv310-test(1).")
             .arg(QtOptions::HelpLine, QLatin1String(DefaultPorts[0]),
                  QLatin1String(DefaultPorts[1])));
-    // Qt's own --help-all would list Qt's options for QCoreApplication, not those taken here.
-    parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QStringLiteral("Displays this help.")));
-    parser.addVersionOption();
+    CommandLine::addHelpAndVersion(parser);
     const QCommandLineOption traceOption(QStringLiteral("trace"),
                                          QStringLiteral("Appends a trace of the line to <file>."),
                                          QStringLiteral("file"));
     parser.addOption(traceOption);
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    if (const auto status = CommandLine::read(parser, QCoreApplication::arguments(),
-                                              {QStringLiteral("kv310-test"),
-                                               QStringLiteral(KV310_VERSION),
-                                               QStringLiteral("kv310-test --help")}))
+    if (const auto status =
+            CommandLine::read(parser, QCoreApplication::arguments(),
+                              {QStringLiteral("kv310-test"), QStringLiteral(KV310_VERSION),
+                               QStringLiteral("kv310-test --help")}))
         return status;
     traceFile = parser.value(traceOption);
     return std::nullopt;

@@ -160,17 +160,14 @@ int runCheckCommand(int argc, char *argv[])
     const QString mode = QStringLiteral("check");
 
     QCommandLineParser parser;
+    CommandLine::addHelpAndVersion(parser);
     parser.setApplicationDescription(QStringLiteral(
         "kv310-test --check: checks one KV310 unit without the window: the reply, no key down\n"
         "at rest, the display (judged by the operator), then each key 1 to 6 in turn. It\n"
         "stops at the first failed step.\n\n"
         "Exit status: 0 passed, 1 failed a step, 2 usage error, 3 the port could not be\n"
         "opened, 130 after Ctrl+C, 143 after SIGTERM. See kv310-test(1)."));
-    parser.addOptions(
-        {{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")},
-         {{QStringLiteral("v"), QStringLiteral("version")},
-          QStringLiteral("Displays version information.")},
-         {QStringLiteral("check"), QStringLiteral("Checks a unit (this mode).")}});
+    parser.addOptions({{QStringLiteral("check"), QStringLiteral("Checks a unit (this mode).")}});
     const LineOptionSet lineOptions;
     lineOptions.addTo(parser);
     const QCommandLineOption unitOption(

@@ -266,6 +266,7 @@ int runStationCommand(int argc, char *argv[])
     const QString mode = QStringLiteral("station");
 
     QCommandLineParser parser;
+    CommandLine::addHelpAndVersion(parser);
     parser.setApplicationDescription(QStringLiteral(
         "kv310-test --station: checks unit after unit for a whole shift. Scan a unit's serial,\n"
         "connect the unit, answer the check as with --check, and disconnect it; each result is\n"
@@ -275,10 +276,7 @@ int runStationCommand(int argc, char *argv[])
         "4 the results could not be written, 130 after Ctrl+C, 143 after SIGTERM.\n"
         "See kv310-test(1)."));
     parser.addOptions(
-        {{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")},
-         {{QStringLiteral("v"), QStringLiteral("version")},
-          QStringLiteral("Displays version information.")},
-         {QStringLiteral("station"), QStringLiteral("Runs a test station (this mode).")},
+        {{QStringLiteral("station"), QStringLiteral("Runs a test station (this mode).")},
          {QStringLiteral("results"),
           QStringLiteral("The results file: one line of JSON per test, appended and synced."),
           QStringLiteral("file")}});

@@ -24,21 +24,20 @@ int runSummaryCommand(int argc, char *argv[])
         "failures by step, the median cycle time, the first and last times, and the lines\n"
         "that cannot be read. It reads the file while a station may be writing to it.\n\n"
         "Exit status: 0 done, 2 usage error, 4 the file cannot be read. See kv310-test(1)."));
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QStringLiteral("Displays this help."));
-    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
-                                           QStringLiteral("Displays version information."));
-    const QCommandLineOption summaryOption(
-        QStringLiteral("summary"), QStringLiteral("The results file (JSON Lines) to sum up."),
-        QStringLiteral("file"));
+    const QCommandLineOption summaryOption(QStringLiteral("summary"),
+                                           QStringLiteral("Sums up a results file (this mode)."));
     const QCommandLineOption jsonOption(QStringLiteral("json"),
                                         QStringLiteral("Prints the summary as one JSON object."));
-    parser.addOptions({helpOption, versionOption, summaryOption, jsonOption});
+    CommandLine::addHelpAndVersion(parser);
+    parser.addOptions({summaryOption, jsonOption});
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("The results file (JSON Lines) to sum up."));
 
-    if (const auto status =
-            CommandLine::read(parser, QCoreApplication::arguments(), modeProgram(mode)))
+    CommandLine::Program program = modeProgram(mode);
+    program.positionals = 1;
+    if (const auto status = CommandLine::read(parser, QCoreApplication::arguments(), program))
         return *status;
-    const QString path = parser.value(summaryOption);
+    const QString path = parser.positionalArguments().value(0);
     if (path.isEmpty())
         return modeUsageError(mode, QStringLiteral("--summary needs a results file."));
 

@@ -10,6 +10,13 @@
 namespace CommandLine
 {
 
+void addHelpAndVersion(QCommandLineParser &parser)
+{
+    parser.addOption(
+        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")});
+    parser.addVersionOption();
+}
+
 std::optional<int> read(QCommandLineParser &parser, const QStringList &arguments,
                         const Program &program)
 {
@@ -17,9 +24,9 @@ std::optional<int> read(QCommandLineParser &parser, const QStringList &arguments
     QString error = QtOptions::takeOut(arguments, own);
     if (error.isEmpty() && !parser.parse(own))
         error = parser.errorText();
-    else if (error.isEmpty() && !parser.positionalArguments().isEmpty())
+    else if (error.isEmpty() && parser.positionalArguments().size() > program.positionals)
         error = QStringLiteral("Unexpected argument '%1'.")
-                    .arg(parser.positionalArguments().constFirst());
+                    .arg(parser.positionalArguments().at(program.positionals));
     if (!error.isEmpty())
         return usageError(program, error);
     // Printed rather than shown through the parser, which on Windows puts it in a message box

@@ -19,7 +19,12 @@ struct Program {
     QString name;        // as the messages name it: kv310-test
     QString version;     // printed by --version after the name
     QString helpCommand; // what the user is told to try: kv310-test --check --help
+    int positionals = 0; // how many arguments that are no option it takes
 };
+
+// -h/--help and -v/--version. Not Qt's --help-all, which would list Qt's options for the
+// console's QCoreApplication rather than those a program takes.
+void addHelpAndVersion(QCommandLineParser &parser);
 
 // Parses arguments (the program's name first) for the program's own options. Returns the exit
 // status when the command line has been answered (--help or --version, 0) or refused (2), and
