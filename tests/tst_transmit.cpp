@@ -84,8 +84,7 @@ private slots:
 
         QCOMPARE(harness.wire(40001), text.toLatin1() + '\x0c');
         QVERIFY(harness.modals().messages.isEmpty());
-        QCOMPARE(harness.logText(),
-                 (QString("30 31 32 33 34 35 36 37 38 39 ").repeated(4000) + "0C ").right(383));
+        QCOMPARE(logMismatch(harness.logText(), text.toLatin1() + '\x0c'), QString());
     }
 };
 

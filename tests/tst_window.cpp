@@ -279,8 +279,6 @@ private slots:
         QVERIFY(m_harness->modals().messages.isEmpty());
     }
 
-    // Each lamp and label shows its own key, beside neighbours in the other state; the decoding
-    // itself is the core's.
     // Poll Key asks at once, then every 100 ms; asked again, it drops the answer waiting and
     // goes on. Get Key stops it, drops what waits, and asks once.
     void pollThenGetKey()
