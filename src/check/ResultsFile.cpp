@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
 
@@ -100,12 +101,38 @@ void ResultLines::add(const QByteArray &bytes)
     m_openLine += bytes.mid(start);
 }
 
+namespace
+{
+
+// What the station and the summary read of a record: a shift of hundreds of units must not
+// keep every step of every record in memory.
+QJsonObject essentials(const QJsonObject &record)
+{
+    QJsonObject kept;
+    for (const QLatin1String &key : {RecordKey::Unit, RecordKey::Started, RecordKey::Finished,
+                                     RecordKey::Verdict, RecordKey::Shift}) {
+        if (record.contains(key))
+            kept.insert(key, record.value(key));
+    }
+    QJsonArray failed;
+    for (const QJsonValue &step : record.value(RecordKey::Steps).toArray()) {
+        if (step[RecordKey::StepResult].toString() == resultName(CheckStep::Result::Fail))
+            failed.append(QJsonObject{{RecordKey::StepName, step[RecordKey::StepName]},
+                                      {RecordKey::StepResult, step[RecordKey::StepResult]}});
+    }
+    if (!failed.isEmpty())
+        kept.insert(RecordKey::Steps, failed);
+    return kept;
+}
+
+} // namespace
+
 void ResultLines::takeLine(const QByteArray &line)
 {
     ++m_completeLines;
     const QJsonDocument document = QJsonDocument::fromJson(line);
     if (document.isObject())
-        m_records.append(document.object());
+        m_records.append(essentials(document.object()));
     else
         ++m_unreadable;
 }

@@ -40,7 +40,8 @@ public:
     int lineCount() const { return m_completeLines + (m_openLine.isEmpty() ? 0 : 1); }
     int unreadableCount() const { return m_unreadable + (m_openLine.isEmpty() ? 0 : 1); }
     bool endsInsideLine() const { return !m_openLine.isEmpty(); }
-    // The lines that are JSON objects, in file order.
+    // The lines that are JSON objects, in file order, with the keys RecordKey names (the steps
+    // only where they failed).
     const QList<QJsonObject> &records() const { return m_records; }
 
 private:
