@@ -45,7 +45,7 @@ QList<QJsonObject> readRecords(const QString &path)
 //   unit SN KEYS  one whole unit, a key pressed at each key's prompt (a wrong one fails there)
 //   keys KEYS  only the presses               signal N  sent to the station
 //   restart  a new station once this one ends  rival  a second station, refused with 4
-//   fill  the results' file system filled up
+//   fill  the results' file system filled up   unplug  the unit's line gone
 struct ShiftRow {
     QByteArray earlier; // the results file before
     QString file = QStringLiteral("results.jsonl");
@@ -175,6 +175,12 @@ private slots:
                 .records("pass")
                 .saying({"1 line of "})
                 .summaryUnreadable(1));
+        row("line gone during a unit",
+            ShiftRow()
+                .play("?Scan unit 1;>SN-1;?Do both lines show;>y;?Press key 1;unplug")
+                .ends(3)
+                .records("aborted")
+                .saying({"Summary of this shift"}));
         row("Ctrl+C at the scan",
             ShiftRow().play("?Scan unit 1;signal 2").ends(130).saying({"Summary of this shift"}));
         row("SIGTERM during a unit",
@@ -257,6 +263,8 @@ private slots:
                 QVERIFY2(unit(text), qPrintable(step));
             else if (word == "keys")
                 press(step.section(' ', 1).toUtf8());
+            else if (word == "unplug")
+                sim.process().kill();
             else if (word == "signal")
                 ::kill(pid_t(station->process().processId()), step.section(' ', 1).toInt());
             else if (word == "fill") {
