@@ -306,6 +306,8 @@ private slots:
             QCOMPARE(record["station"].toString(), QString("bench 1"));
             QCOMPARE(record["operator"].toString(), QString("Ann"));
             QCOMPARE(record["steps"].toArray().size(), 9);
+            QVERIFY(QDateTime::fromString(record["finished"].toString(), Qt::ISODateWithMs) >=
+                    QDateTime::fromString(record["started"].toString(), Qt::ISODateWithMs));
             for (const char *key : {"tool", "version", "unit", "port", "device", "rate", "started",
                                     "finished", "shift"})
                 QVERIFY2(record.contains(key), key);
