@@ -33,7 +33,8 @@ unset DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME
 # Weston 10 (Debian 12) names its backend by the module, later ones by its name; the
 # screenshooter answers only with --debug, and has pixels only from the pixman renderer.
 display=
-for backend in headless-backend.so headless; do
+# Each is tried twice: a first start can lose a race for the X display's lock.
+for backend in headless-backend.so headless-backend.so headless headless; do
     weston --backend="$backend" --xwayland --socket="$WAYLAND_DISPLAY" --width=1024 \
         --height=768 --idle-time=0 ${screenshot:+--use-pixman --debug} --log="$runtime/weston.log" \
         >/dev/null 2>&1 &
