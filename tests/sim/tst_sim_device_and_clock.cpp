@@ -1,22 +1,11 @@
 #include "DeviceModel.h"
 #include "LineClock.h"
 
+#include <QPoint>
 #include <QTest>
 
 namespace
 {
-
-const QString Blank(DeviceModel::ColumnCount, QLatin1Char(' '));
-
-QString padded(const QString &text)
-{
-    return text.leftJustified(DeviceModel::ColumnCount, QLatin1Char(' '), true);
-}
-
-QByteArray hex(const char *digits)
-{
-    return QByteArray::fromHex(digits);
-}
 
 constexpr qint64 Second = 1'000'000'000;
 
@@ -31,47 +20,40 @@ private slots:
     void screenAndCursor_data()
     {
         QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QString>("line0");
-        QTest::addColumn<QString>("line1");
-        QTest::addColumn<int>("cursorLine");
-        QTest::addColumn<int>("cursorColumn");
-
-        const QByteArray sixteen("0123456789ABCDEF");
-        const QString shown = QString::fromLatin1(sixteen);
-        QTest::newRow("text") << QByteArray("Hello") << padded("Hello") << Blank << 0 << 5;
-        QTest::newRow("clear") << QByteArray("Hi\nyo\x0c") << Blank << Blank << 0 << 0;
-        QTest::newRow("new line") << QByteArray("ab\ncd") << padded("ab") << padded("cd") << 1 << 2;
-        QTest::newRow("new line from last line goes to first")
-            << QByteArray("ab\ncd\nX") << padded("Xb") << padded("cd") << 0 << 1;
-        QTest::newRow("home") << QByteArray("ab\ncd") + hex("fe80") + "X" << padded("Xb")
-                              << padded("cd") << 0 << 1;
+        QTest::addColumn<QStringList>("screen");
+        QTest::addColumn<QPoint>("cursor"); // column, line
+        QTest::newRow("clear") << QByteArray("Hi\nyo\x0c") << QStringList{"", ""} << QPoint(0, 0);
+        QTest::newRow("new line, from the last line to the first")
+            << QByteArray("ab\ncd\nX") << QStringList{"Xb", "cd"} << QPoint(1, 0);
+        QTest::newRow("home") << QByteArray::fromHex("61620a6364fe8058") << QStringList{"Xb", "cd"}
+                              << QPoint(1, 0);
         QTest::newRow("17th character on is invisible")
-            << sixteen + "GHIJ" << shown << Blank << 0 << 20;
+            << QByteArray("0123456789ABCDEFGHIJ") << QStringList{"0123456789ABCDEF", ""}
+            << QPoint(20, 0);
         QTest::newRow("unknown commands consume their code")
-            << QByteArray("a") + hex("fe41fe0cfefe") + "b" << padded("ab") << Blank << 0 << 2;
+            << QByteArray::fromHex("61fe41fe0cfefe62") << QStringList{"ab", ""} << QPoint(2, 0);
         QTest::newRow("key-status request leaves the screen")
-            << QByteArray("ab") + hex("fef0") + "c" << padded("abc") << Blank << 0 << 3;
+            << QByteArray::fromHex("6162fef063") << QStringList{"abc", ""} << QPoint(3, 0);
         QTest::newRow("codes without prefix are glyphs")
-            << hex("207d7e80f0ff01") << padded(QStringLiteral(" }\u00B7\u00B7\u00B7\u2588\u00B7"))
-            << Blank << 0 << 7;
+            << QByteArray::fromHex("207d7e80f0ff01")
+            << QStringList{QStringLiteral(" }\u00B7\u00B7\u00B7\u2588\u00B7"), ""} << QPoint(7, 0);
     }
     void screenAndCursor()
     {
         QFETCH(QByteArray, input);
-        QFETCH(QString, line0);
-        QFETCH(QString, line1);
-        QFETCH(int, cursorLine);
-        QFETCH(int, cursorColumn);
-
+        QFETCH(QStringList, screen);
+        QFETCH(QPoint, cursor);
+        for (QString &line : screen)
+            line = line.leftJustified(DeviceModel::ColumnCount);
         DeviceModel whole;
         whole.feed(input);
         DeviceModel split;
         for (const char byte : input)
             split.feed(QByteArray(1, byte));
         for (const DeviceModel *model : {&whole, &split}) {
-            QCOMPARE(model->lines(), QStringList({line0, line1}));
-            QCOMPARE(model->cursorLine(), cursorLine);
-            QCOMPARE(model->cursorColumn(), cursorColumn);
+            QCOMPARE(model->lines(), screen);
+            QCOMPARE(model->cursorLine(), cursor.y());
+            QCOMPARE(model->cursorColumn(), cursor.x());
         }
     }
 
