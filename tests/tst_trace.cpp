@@ -10,27 +10,34 @@
 namespace
 {
 
-// A trace's events with their stamps taken off ("> FE F0"). A line out of the format (bytes as
-// upper-case hex pairs with one space between), or stamped out of order or outside [from, to],
-// is kept whole after "out of place: ".
-QStringList traceEvents(const QString &path, const QDateTime &from, const QDateTime &to)
-{
-    static const QRegularExpression format(QStringLiteral(
-        R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z) ([<>]( [0-9A-F]{2})+|# \S.*)$)"));
-    QFile file(path);
-    QStringList events;
-    QDateTime last = from.addMSecs(-1);
-    for (const QByteArray &line :
-         file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList()) {
-        const QRegularExpressionMatch match = format.match(QString::fromUtf8(line));
-        const QDateTime stamp = QDateTime::fromString(match.captured(1), Qt::ISODateWithMs);
-        const bool inPlace = match.hasMatch() && stamp >= last && stamp <= to.addMSecs(1);
-        if (!line.isEmpty())
-            events.append(inPlace ? match.captured(2) : "out of place: " + line);
-        last = stamp;
+// A trace file in a folder of its own. Its events come with their stamps taken off ("> FE F0"); a
+// line out of the format (bytes as upper-case hex pairs with one space between), or stamped out of
+// order or outside the file's life, is kept whole after "out of place: ".
+struct TraceFile {
+    QStringList events() const
+    {
+        static const QRegularExpression format(QStringLiteral(
+            R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z) ([<>]( [0-9A-F]{2})+|# \S.*)$)"));
+        QFile file(path);
+        QStringList events;
+        QDateTime last = from.addMSecs(-1);
+        const QDateTime to = QDateTime::currentDateTimeUtc().addMSecs(1);
+        for (const QByteArray &line :
+             file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList()) {
+            const QRegularExpressionMatch match = format.match(QString::fromUtf8(line));
+            const QDateTime stamp = QDateTime::fromString(match.captured(1), Qt::ISODateWithMs);
+            const bool inPlace = match.hasMatch() && stamp >= last && stamp <= to;
+            if (!line.isEmpty())
+                events.append(inPlace ? match.captured(2) : "out of place: " + line);
+            last = stamp;
+        }
+        return events;
     }
-    return events;
-}
+
+    const QTemporaryDir directory;
+    const QString path = directory.filePath("line.trace");
+    const QDateTime from = QDateTime::currentDateTimeUtc();
+};
 
 } // namespace
 
@@ -44,11 +51,9 @@ private slots:
     void windowSession()
     {
         WindowHarness &harness = *m_harness;
-        const QTemporaryDir directory;
-        const QString path = directory.filePath("line.trace");
-        const QDateTime from = QDateTime::currentDateTimeUtc();
+        const TraceFile trace;
         {
-            const ScopedEnv variable("KV310_TRACE", path);
+            const ScopedEnv variable("KV310_TRACE", trace.path);
             traceWindowLine(harness.window(), {});
         }
         QVERIFY(harness.openPort());
@@ -61,7 +66,7 @@ private slots:
         QTRY_VERIFY(harness.control<QLabel>("lblKey(0)")->text() != "1 ??");
         QVERIFY(harness.click("cmdCom"));
         QCOMPARE(
-            traceEvents(path, from, QDateTime::currentDateTimeUtc()),
+            trace.events(),
             QStringList({"# open " + harness.line().slavePath() + " 2400,N,8,1",
                          "> " + banner.toHex(' ').toUpper(), "> FE F0", "< 2A 01", "# close"}));
     }
@@ -70,14 +75,12 @@ private slots:
     // read or a discard that finds nothing leaves no event.
     void componentEvents()
     {
-        const QTemporaryDir directory;
-        const QString path = directory.filePath("line.trace");
-        const QDateTime from = QDateTime::currentDateTimeUtc();
+        const TraceFile trace;
         QString error;
         PtyPair line;
         const SlaveProbe probe(line.slavePath());
         MSComm port;
-        port.setTrace(LineTrace::open(path, error));
+        port.setTrace(LineTrace::open(trace.path, error));
         QCOMPARE(error, QString());
         port.setDeviceName(line.slavePath());
         port.setSettings("9600,N,8,1");
@@ -99,7 +102,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(CommError, port.setOutput("abc"));
         port.setPortOpen(false);
         const QString gone = "The device is no longer connected";
-        QCOMPARE(traceEvents(path, from, QDateTime::currentDateTimeUtc()),
+        QCOMPARE(trace.events(),
                  QStringList({"# open " + line.slavePath() + " 9600,N,8,1", "< AB 0C", "< AB 0C",
                               "# 2 bytes discarded", "< AB 0C", "# 2 bytes discarded",
                               "# failed: " + gone, "# 3 bytes not sent: " + gone, "# close"}));

@@ -24,61 +24,46 @@
 
 #include <cstdio>
 
-static void reply(const QString &line)
+namespace
+{
+
+void reply(const QString &line)
 {
     std::puts(qUtf8Printable(line));
     std::fflush(stdout);
 }
 
-class Driver : public QObject
+QString run(MainWindow &window, const QString &line)
 {
-public:
-    explicit Driver(MainWindow &window) : m_window(window)
-    {
-        // Queued, so that a command that pauses lets the later ones run in its pauses.
-        connect(
-            &m_input, &InputLines::lineRead, this,
-            [this](const QByteArray &line) { run(QString::fromUtf8(line)); }, Qt::QueuedConnection);
-        // Whoever drove us is gone: end as the title bar would.
-        connect(&m_input, &InputLines::ended, &window, &QWidget::close);
+    const QString command = line.section(' ', 0, 0);
+    const QString argument = line.section(' ', 1);
+    if (command == "click") {
+        auto *button = window.findChild<QAbstractButton *>(argument);
+        if (!button || !button->isEnabled())
+            return (button ? "disabled " : "error no button ") + argument;
+        button->click();
+        return "clicked " + argument;
     }
-
-private:
-    void run(const QString &line)
-    {
-        const QString command = line.section(' ', 0, 0);
-        const QString argument = line.section(' ', 1);
-        if (command == "click") {
-            auto *button = m_window.findChild<QAbstractButton *>(argument);
-            if (!button || !button->isEnabled())
-                return reply((button ? "disabled " : "error no button ") + argument);
-            button->click();
-            reply("clicked " + argument);
-        } else if (command == "text") {
-            m_window.findChild<QLineEdit *>("txtSend")->setText(argument);
-            reply("text set");
-        } else if (command == "close") {
-            m_window.close();
-            reply("closed");
-        } else if (command == "state") {
-            reply(QString("state open=%1 polling=%2")
-                      .arg(int(m_window.findChild<MSComm *>("MSComm1")->PortOpen()))
-                      .arg(int(m_window.findChild<QTimer *>("tmrPoll")->isActive())));
-        } else if (command == "indicators") {
-            reply("indicators " + indicators(m_window));
-        } else if (command == "log") {
-            reply("log " + m_window.findChild<QPlainTextEdit *>("txtSent")->toPlainText());
-        } else {
-            reply("error unknown command " + command);
-        }
+    if (command == "text") {
+        window.findChild<QLineEdit *>("txtSend")->setText(argument);
+        return "text set";
     }
+    if (command == "close") {
+        window.close();
+        return "closed";
+    }
+    if (command == "state")
+        return QString("state open=%1 polling=%2")
+            .arg(int(window.findChild<MSComm *>("MSComm1")->PortOpen()))
+            .arg(int(window.findChild<QTimer *>("tmrPoll")->isActive()));
+    if (command == "indicators")
+        return "indicators " + indicators(window);
+    if (command == "log")
+        return "log " + window.findChild<QPlainTextEdit *>("txtSent")->toPlainText();
+    return "error unknown command " + command;
+}
 
-    MainWindow &m_window;
-    InputLines m_input;
-    const MessageBoxWatcher m_boxes{[](const QMessageBox &box) {
-        reply("box " + box.text());
-    }};
-};
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -88,7 +73,15 @@ int main(int argc, char *argv[])
     // KV310_TRACE traces the line as the utility would, for the benchmarks with a trace.
     traceWindowLine(window, {});
     window.show();
-    Driver driver(window);
-    QTimer::singleShot(0, &driver, [] { reply("ready"); });
+    const MessageBoxWatcher boxes([](const QMessageBox &box) { reply("box " + box.text()); });
+    InputLines input;
+    // Queued, so that a command that pauses lets the later ones run in its pauses.
+    QObject::connect(
+        &input, &InputLines::lineRead, &window,
+        [&window](const QByteArray &line) { reply(run(window, QString::fromUtf8(line))); },
+        Qt::QueuedConnection);
+    // Whoever drove us is gone: end as the title bar would.
+    QObject::connect(&input, &InputLines::ended, &window, &QWidget::close);
+    QTimer::singleShot(0, &window, [] { reply("ready"); });
     return application.exec();
 }

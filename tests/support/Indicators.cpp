@@ -39,9 +39,7 @@ MessageBoxWatcher::MessageBoxWatcher(std::function<void(QMessageBox &)> shown)
 
 bool MessageBoxWatcher::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Show) {
-        if (auto *box = qobject_cast<QMessageBox *>(watched))
-            m_shown(*box);
-    }
+    if (auto *box = qobject_cast<QMessageBox *>(watched); box && event->type() == QEvent::Show)
+        m_shown(*box);
     return false;
 }

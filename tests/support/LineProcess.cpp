@@ -51,9 +51,7 @@ std::optional<QByteArray> LineProcess::nextLine(int timeoutMs)
         QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
         loop.exec();
     }
-    if (m_next == m_lines.size())
-        return std::nullopt;
-    return m_lines[m_next++];
+    return m_next < m_lines.size() ? std::optional(m_lines[m_next++]) : std::nullopt;
 }
 
 std::optional<QByteArray> LineProcess::waitForLine(const QByteArray &prefix, int timeoutMs)
