@@ -31,3 +31,17 @@ void LineSession::waitFor(qint64 ms)
     if (m_stopSignal != 0)
         throw Stopped{};
 }
+
+std::optional<QString> LineSession::nextAnswer()
+{
+    std::optional<QString> answer;
+    while (!(answer = m_operator.takeAnswer()) && !m_operator.inputEnded())
+        waitFor(60000);
+    return answer;
+}
+
+bool isYes(const std::optional<QString> &answer)
+{
+    const QString word = answer.value_or(QString()).toLower();
+    return word == QLatin1String("y") || word == QLatin1String("yes");
+}

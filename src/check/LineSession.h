@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
+
+#include <optional>
 
 class CheckOperator;
 class MSComm;
@@ -9,6 +12,9 @@ class MSComm;
 // operator's input ends where it must not; caught where the check or the shift ends.
 struct Stopped {
 };
+
+// Whether an answer is the operator's yes (y or yes, in any case); no answer is no.
+bool isYes(const std::optional<QString> &answer);
 
 // What a check and a station share while they talk to a unit: the open port, the operator, and
 // waits that bytes, answers and a stop cut short.
@@ -30,6 +36,10 @@ public:
     // Runs events for up to ms milliseconds, less when bytes come, the operator answers or the
     // session is stopped; throws Stopped once it has been.
     void waitFor(qint64 ms);
+
+    // The operator's next answer, waiting for it as long as it takes; nothing once the input
+    // has ended. Throws Stopped as waitFor() does.
+    std::optional<QString> nextAnswer();
 
 signals:
     void woken();

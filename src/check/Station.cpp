@@ -43,9 +43,10 @@ int Station::run()
             const std::optional<QString> unit = scan();
             if (!unit)
                 return endShift(ExitStatus::Passed);
-            if (!wantsTest(*unit))
+            const UnitHistory history = unitHistory(m_results.lines().records(), *unit);
+            if (!wantsTest(*unit, history))
                 continue;
-            if (const std::optional<int> status = testUnit(*unit))
+            if (const std::optional<int> status = testUnit(*unit, history.nextAttempt()))
                 return endShift(*status);
         }
     } catch (const Stopped &) {
@@ -65,8 +66,7 @@ std::optional<QString> Station::scan()
             line = std::exchange(m_nextScan, std::nullopt);
         } else {
             checkOperator.ask(QStringLiteral("Scan unit %1 (end to finish):").arg(m_unitNumber));
-            while (!(line = checkOperator.takeAnswer()) && !checkOperator.inputEnded())
-                m_session.waitFor(60000);
+            line = m_session.nextAnswer();
         }
         if (!line || line->compare(QLatin1String("end"), Qt::CaseInsensitive) == 0)
             return std::nullopt;
@@ -78,19 +78,14 @@ std::optional<QString> Station::scan()
     }
 }
 
-bool Station::wantsTest(const QString &unit)
+bool Station::wantsTest(const QString &unit, const UnitHistory &history)
 {
     CheckOperator &checkOperator = m_session.checkOperator();
-    const UnitHistory history = unitHistory(m_results.lines().records(), unit);
     if (history.completedTests > 0 && history.lastPassed) {
         checkOperator.ask(QStringLiteral("%1 passed at %2. Test it again? [y/N]")
                               .arg(unit, history.lastFinished.toLocalTime().toString(
                                              QStringLiteral("yyyy-MM-dd HH:mm"))));
-        std::optional<QString> answer;
-        while (!(answer = checkOperator.takeAnswer()) && !checkOperator.inputEnded())
-            m_session.waitFor(60000);
-        const QString word = answer.value_or(QString()).toLower();
-        return word == QLatin1String("y") || word == QLatin1String("yes");
+        return isYes(m_session.nextAnswer());
     }
     if (history.failedTests >= m_options.maxAttempts) {
         checkOperator.tell(QStringLiteral("%1 failed %2 times: send it for repair.")
@@ -101,7 +96,7 @@ bool Station::wantsTest(const QString &unit)
     return true;
 }
 
-std::optional<int> Station::testUnit(const QString &unit)
+std::optional<int> Station::testUnit(const QString &unit, int attempt)
 {
     CheckOperator &checkOperator = m_session.checkOperator();
     MSComm &port = m_session.port();
@@ -112,8 +107,7 @@ std::optional<int> Station::testUnit(const QString &unit)
     check.rate = m_options.line.choice.rate;
     check.started = QDateTime::currentDateTimeUtc();
     check.steps = unstartedSteps();
-    const StationKeys keys{m_options.stationId, m_options.operatorName,
-                           unitHistory(m_results.lines().records(), unit).nextAttempt(), m_shift};
+    const StationKeys keys{m_options.stationId, m_options.operatorName, attempt, m_shift};
     if (!m_results.writeMarker(connectMarker(check, keys))) {
         checkOperator.tell(QStringLiteral("Cannot write results to %1: %2")
                                .arg(m_results.path(), m_results.errorString()));

@@ -9,6 +9,7 @@
 
 class LineSession;
 class ResultsFile;
+struct UnitHistory;
 
 struct StationOptions {
     LineOptions line;
@@ -32,9 +33,9 @@ private:
     enum class Connection { Connected, Rescanned };
 
     std::optional<QString> scan();
-    bool wantsTest(const QString &unit);
+    bool wantsTest(const QString &unit, const UnitHistory &history);
     // Nothing while the shift goes on, else its exit status.
-    std::optional<int> testUnit(const QString &unit);
+    std::optional<int> testUnit(const QString &unit, int attempt);
     Connection waitForConnection(const QString &unit);
     void waitForRemoval();
     // Whether the unit answers a key-status request within the station's pace; endOnAnswer

@@ -165,17 +165,15 @@ UnitCheck::Outcome UnitCheck::checkDisplay()
     CheckOperator &checkOperator = m_session.checkOperator();
     checkOperator.ask(QStringLiteral("Do both lines show %1 / %2? [y/n]").arg(Line1, Line2));
     for (;;) {
-        std::optional<QString> answer;
-        while (!(answer = checkOperator.takeAnswer()) && !checkOperator.inputEnded())
-            m_session.waitFor(60000);
+        const std::optional<QString> answer = m_session.nextAnswer();
         if (!answer) {
             if (m_settings.endOfInputStops)
                 throw Stopped{};
             return {CheckStep::Result::Fail, QStringLiteral("no answer")};
         }
-        const QString word = answer->toLower();
-        if (word == QLatin1String("y") || word == QLatin1String("yes"))
+        if (isYes(answer))
             return {CheckStep::Result::Pass, {}};
+        const QString word = answer->toLower();
         if (word == QLatin1String("n") || word == QLatin1String("no"))
             return {CheckStep::Result::Fail, QStringLiteral("the operator saw otherwise")};
         checkOperator.tell(QStringLiteral("Please answer y or n."));
