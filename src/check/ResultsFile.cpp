@@ -76,7 +76,7 @@ QJsonObject incompleteRecord(const QJsonObject &atConnect)
 {
     CheckRecord unstarted;
     unstarted.steps = unstartedSteps();
-    QJsonObject record = parseObject(reportLine(unstarted));
+    QJsonObject record = reportObject(unstarted);
     for (auto key = atConnect.constBegin(); key != atConnect.constEnd(); ++key)
         record.insert(key.key(), key.value());
     record.insert(RecordKey::Finished, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
@@ -154,7 +154,7 @@ std::optional<ResultLines> readResultLines(QFile &file, QString *error)
 
 QJsonObject stationRecord(const CheckRecord &record, const StationKeys &keys)
 {
-    QJsonObject line = parseObject(reportLine(record));
+    QJsonObject line = reportObject(record);
     line.insert(RecordKey::Station, keys.station);
     line.insert(RecordKey::Operator, keys.operatorName);
     line.insert(RecordKey::Attempt, keys.attempt);
